@@ -1,0 +1,11 @@
+// Firmware download to the board modules 2 to 127.
+#ifndef FIRMWARE_H
+#define FIRMWARE_H
+
+#include "board_api.h"
+
+void run_firmware_scan(const char *firmware_dir);
+int prepare_module(const char *firmware_dir, int module_number);
+int download_module_firmware(ZolHandle module, const char *firmware_dir, int board_type);
+
+#endif

@@ -1,0 +1,2 @@
+// placeholder: not written yet
+int main() { return 0; }

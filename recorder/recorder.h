@@ -1,0 +1,25 @@
+// State and operations that the parts of the recorder share.
+#ifndef RECORDER_H
+#define RECORDER_H
+
+#include <signal.h>
+#include <sys/time.h>
+
+#include "board_api.h"
+
+extern ErrorTextBuffer error_buffer;
+extern volatile sig_atomic_t keep_recording;
+extern int failure_reported;                 // set by every failure the run reports; gives exit status 1
+
+void report_module_channels(int module_number);
+ZolHandle open_channel(int channel_number, const char *reset_text);
+
+void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag);
+int find_slot_connection(ZolHandle line, int time_slot);
+void disconnect_channel(ZolHandle line);
+
+void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_name);
+int elapsed_usec(const struct timeval *start, const struct timeval *end);
+void handle_stop_signal(int signal_number);
+
+#endif

@@ -1,0 +1,88 @@
+// Test harness: runs the real programs against the stand-in host library,
+// captures their output, waits, signals and reaps, and reads the journal.
+//
+// Every process a test starts is ended by pid when the test ends: the test
+// process is made a child subreaper, so the daemon's virtual-board children,
+// which outlive the daemon, are reparented to it and ended as well.
+#ifndef HARNESS_H
+#define HARNESS_H
+
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace harness {
+
+using json = nlohmann::json;
+
+// A temporary folder, removed with everything in it when the object goes.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    std::string path;
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+struct RunOptions {
+    std::vector<std::string> args;                  // argv[1..]
+    std::map<std::string, std::string> env;         // set (or replace) these
+    std::vector<std::string> unset_env;             // remove these
+    bool empty_env = false;                         // start from an empty environment
+    std::string cwd;                                // empty: the test's own
+    std::optional<std::string> argv0;               // default: the program path
+    std::vector<std::string> wrapper;               // e.g. {"unshare", "--pid", ...}: run program under it
+};
+
+// A running (or ended) program. Its stdout and stderr go to files of their own.
+struct Process {
+    pid_t pid = -1;
+    std::string stdout_path, stderr_path;
+    int wait_status = -1;                           // raw wait status once reaped
+    bool reaped = false;
+    std::string out() const;                        // stdout so far
+    std::string err() const;                        // stderr so far
+    int exit_code() const;                          // WEXITSTATUS; -1 if not exited normally
+    int term_signal() const;                        // WTERMSIG; 0 if not signalled
+};
+
+Process start(const std::string &program, const RunOptions &options);
+// Waits until the process ends; false on timeout (the process is left running).
+bool wait_exit(Process &process, int timeout_ms);
+// Waits until stdout (or stderr) holds the text; false on timeout or when the process ended without it.
+bool wait_for_stdout(Process &process, const std::string &text, int timeout_ms);
+bool wait_for_stderr(Process &process, const std::string &text, int timeout_ms);
+void send_signal(const Process &process, int signal_number);
+// Starts, waits up to timeout_ms, and kills on timeout (the test then fails).
+Process run(const std::string &program, const RunOptions &options, int timeout_ms = 30000);
+
+// Waits until the file's content holds the text.
+bool wait_for_file_text(const std::string &path, const std::string &text, int timeout_ms);
+// Waits until the process with this pid is gone (not a zombie of ours: it is reaped when ours).
+bool wait_pid_gone(pid_t pid, int timeout_ms);
+bool pid_alive(pid_t pid);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
+std::vector<json> read_journal(const std::string &path);
+// Journal entries of one function, in order.
+std::vector<json> calls(const std::vector<json> &journal, const std::string &function);
+std::vector<std::string> split_lines(const std::string &text);
+
+// The environment for a run against the stand-in: board description and journal in dir.
+// Writes description (when not null) to dir/boards.json.
+RunOptions sim_options(const TempDir &dir, const json &description = nullptr);
+
+// Ends (SIGKILL, by pid) and reaps every process started by the current test,
+// children reparented to the test process included. Called after every test.
+void end_all_processes();
+
+} // namespace harness
+
+#endif
