@@ -108,8 +108,8 @@ int scan_number(FILE *file, int base, ScannedNumber *number)
     if (c != EOF)
         ungetc(c, file);
     number->value = (uint32_t)value;
-    if (number->value == 0)
-        number->negative = 0;
+    if (value == 0)
+        number->negative = 0; // "-0" is a plain 0
     return digits > 0;
 }
 
@@ -156,7 +156,9 @@ uint32_t scan_daemon_pid(FILE *file)
     ScannedNumber pid;
     if (!scan_number(file, 10, &pid))
         return 0;
-    if (pid.value != 0 && !is_single_process(&pid)) {
+    if (pid.value == 0 && is_usable_number(&pid))
+        return 0;
+    if (!is_single_process(&pid)) {
         printf("Error: tarvold process %s is not a single process, not signalled\n", pid.text);
         return 0;
     }
