@@ -42,12 +42,14 @@ void set_process_title(const char *format, ...)
     va_start(args, format);
     vsnprintf(title_buffer, sizeof title_buffer, format, args);
     va_end(args);
-    size_t length = strlen(title_buffer);
 
-    if (room > 0)
+    // A cut title leaves the rest of the area cleared as well, so no stale
+    // argument text follows it in a listing. The byte at title_end is the
+    // NUL that ends the area already.
+    if (room > 0) {
         snprintf(area, (size_t)room, "%s", title_buffer);
-    // The byte at title_end is the NUL that ends the area already.
-    if ((long)length < title_end - area)
-        memset(area + length, 0, (size_t)(title_end - area) - length);
+        size_t written = strlen(area);
+        memset(area + written, 0, (size_t)(title_end - area) - written);
+    }
     title_argv[1] = nullptr;
 }

@@ -72,15 +72,14 @@ void PrintTo(const TitleCase &c, std::ostream *os) { *os << c.name; }
 using std::string_literals::operator""s;
 
 // The area of "t\0-f\0X=1\0" is 8 bytes to its last NUL: room 6, so at most
-// 5 characters of a title stand; bytes past the cut stay as they were unless
-// the full title's length reaches short of them.
+// 5 characters of a title stand, and everything after them is cleared.
 const TitleCase title_cases[] = {
     {"fits_and_clears_the_rest", {"tarvold", "-f", "/fw"}, {"A=1", "PATH=/bin"},
      "tarvold: KQ260 VB", "tarvold: KQ260 VB\0\0\0\0\0\0\0\0\0\0\0\0"s},
     {"fills_the_room_exactly", {"t", "-f"}, {"X=1"}, "tarvo", "tarvo\0\0\0\0"s},
     {"one_over_the_room_is_cut", {"t", "-f"}, {"X=1"}, "tarvol", "tarvo\0\0\0\0"s},
     {"long_title_keeps_its_first_characters", {"t", "-f"}, {"X=1"},
-     "tarvold: KQ260 Virtual Board 0x41", "tarvo\0=1\0"s},
+     "tarvold: KQ260 Virtual Board 0x41", "tarvo\0\0\0\0"s},
     {"area_smaller_than_two_bytes_is_left", {""}, {"Y"}, "title", "\0Y\0"s},
 };
 
@@ -148,7 +147,7 @@ TEST(FindTitleEnd, WithoutEnvironmentTakesTheArgumentLastInMemory)
     title_argv = block.argv.data();
     title_end = last_nul;
     set_process_title("tarvold: KQ260 Virtual Board 0x%0X", 65);
-    EXPECT_EQ(area_text(block), "tarvold: KQ260 Vi\0ra\0"s);
+    EXPECT_EQ(area_text(block), "tarvold: KQ260 Vi\0\0\0\0"s);
     expect_guards_intact(block);
 }
 
