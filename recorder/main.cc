@@ -1,2 +1,208 @@
-// placeholder: not written yet
-int main() { return 0; }
+// sulvet: records both directions of one T1 time slot into NAME.in and NAME.out.
+//
+// One run goes from set-up to teardown exactly once: module report, inbound
+// and outbound channel (attach, reset, switch connection), pid file, stop
+// handler, user switch, recording, then pid file removal and disconnects.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "recorder.h"
+
+int failure_reported = 0;
+
+// The recording files are named in a buffer of 1024 bytes; a longer name would
+// be cut there and record into another file.
+static const size_t recording_name_limit = 1023;
+static const char longest_ending[] = ".out";
+
+struct RunSettings {
+    int user_id;              // 0: no user switch
+    char *pid_path;           // own copy of -p; null: the default path
+    int module_number;
+    int time_slot;
+    int inbound_channel;      // -1: no inbound channel
+    int outbound_channel;     // -1: no outbound channel
+    char *reset_text;         // own copy of -f; null: none
+    const char *base_name;
+};
+
+// Static so that the copies stay reachable for the whole run.
+static RunSettings settings = {0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
+
+static const char default_pid_path[] = "/var/run/sulvet.pid";
+
+// The library checks these against its own version before the first call.
+static void set_api_versions(void)
+{
+    _zol_api_ver_compiled = 2706100;
+    _zol_api_ver_bld_comp = 506100;
+    _zol_api_ver_auto_comp = 90;
+}
+
+// No check on purpose: text without leading digits reads as 0.
+static int read_number(const char *text)
+{
+    return static_cast<int>(strtol(text, nullptr, 10));
+}
+
+static void replace_copy(char **copy, const char *text)
+{
+    free(*copy);
+    *copy = strdup(text);
+}
+
+// Takes one option into effect; false for one the recorder does not take.
+static bool apply_option(int option, const char *argument)
+{
+    switch (option) {
+    case 'v':
+        ZolDebugModeSet(-1);
+        return true;
+    case 'u':
+        settings.user_id = read_number(argument);
+        return true;
+    case 'p':
+        replace_copy(&settings.pid_path, argument);
+        return true;
+    case 'm':
+        settings.module_number = read_number(argument);
+        return true;
+    case 't':
+        settings.time_slot = read_number(argument);
+        return true;
+    case 'i':
+        settings.inbound_channel = read_number(argument);
+        return true;
+    case 'o':
+        settings.outbound_channel = read_number(argument);
+        return true;
+    case 'f':
+        replace_copy(&settings.reset_text, argument);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Each option takes effect as getopt returns it, so a -v before a bad option
+// has already switched the library's debug output on.
+static bool read_options(int argc, char **argv)
+{
+    int option;
+    while ((option = getopt(argc, argv, "?vu:p:m:t:i:o:f:")) != -1) {
+        if (!apply_option(option, optarg)) {
+            printf("%s: unknown\n", argv[0]);
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool base_name_fits(const char *base_name)
+{
+    return strlen(base_name) + strlen(longest_ending) <= recording_name_limit;
+}
+
+static const char *pid_file_path(void)
+{
+    return settings.pid_path != nullptr ? settings.pid_path : default_pid_path;
+}
+
+// Nothing here is checked: the recording goes on without a pid file.
+static void write_pid_file(const char *path)
+{
+    printf("Writing PID to %s\n", path);
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return;
+    char pid_text[256];
+    snprintf(pid_text, sizeof pid_text, "%u\n", static_cast<unsigned>(getpid()));
+    ssize_t written = write(fd, pid_text, strlen(pid_text));
+    (void)written;
+    close(fd);
+}
+
+static void install_stop_handler(void)
+{
+    signal(SIGTERM, handle_stop_signal);
+    signal(SIGINT, handle_stop_signal);
+}
+
+// False when the switch failed: recording on as the superuser after a failed
+// privilege drop would create the recording files with the wrong owner.
+static bool switch_user(int user_id)
+{
+    if (user_id == 0)
+        return true;
+    unsigned uid = static_cast<unsigned>(user_id);
+    printf("Setting to UID %u\n", uid);
+    if (setuid(static_cast<uid_t>(uid)) != 0) {
+        printf("Can't set UID %u: %s\n", uid, strerror(errno));
+        failure_reported = 1;
+        return false;
+    }
+    return true;
+}
+
+static int run_recording(void)
+{
+    report_module_channels(settings.module_number);
+
+    // The inbound channel is connected before the outbound one is attached:
+    // the outbound lookup walks the switch as the inbound connection left it.
+    ZolHandle inbound = nullptr;
+    ZolHandle outbound = nullptr;
+    if (settings.inbound_channel != -1) {
+        inbound = open_channel(settings.inbound_channel, settings.reset_text);
+        connect_slot_to_channel(inbound, settings.time_slot, 0);
+    }
+    if (settings.outbound_channel != -1) {
+        outbound = open_channel(settings.outbound_channel, settings.reset_text);
+        connect_slot_to_channel(outbound, settings.time_slot, 1);
+    }
+
+    const char *pid_path = pid_file_path();
+    write_pid_file(pid_path);
+    install_stop_handler();
+
+    if (switch_user(settings.user_id))
+        record_channels(inbound, outbound, settings.base_name);
+
+    unlink(pid_path);
+    if (inbound != nullptr)
+        disconnect_channel(inbound);
+    if (outbound != nullptr)
+        disconnect_channel(outbound);
+
+    return failure_reported ? 1 : 0;
+}
+
+int main(int argc, char **argv)
+{
+    set_api_versions();
+
+    // The progress lines are read while the recording runs, often through a pipe.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    if (!read_options(argc, argv))
+        return 0;
+
+    if (optind >= argc) {
+        puts("No filename specified");
+        return -1;
+    }
+    settings.base_name = argv[optind];
+
+    if (!base_name_fits(settings.base_name)) {
+        printf("Recording name too long: the base name may hold at most %u characters\n",
+               static_cast<unsigned>(recording_name_limit - strlen(longest_ending)));
+        return -1;
+    }
+
+    return run_recording();
+}

@@ -1,1 +1,355 @@
-// placeholder
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+extern char **environ;
+
+namespace harness {
+
+namespace {
+
+long long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+void pause_briefly() { usleep(10 * 1000); }
+
+// Polls until ready() holds or the time is up; true when it held.
+template <typename Ready> bool poll_until(int timeout_ms, Ready ready)
+{
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+        if (ready())
+            return true;
+        if (now_ms() >= deadline)
+            return false;
+        pause_briefly();
+    }
+}
+
+std::vector<std::string> environment_for(const RunOptions &options)
+{
+    std::map<std::string, std::string> env;
+    if (!options.empty_env) {
+        for (char **entry = environ; *entry; ++entry) {
+            const char *eq = strchr(*entry, '=');
+            if (eq)
+                env[std::string(*entry, static_cast<size_t>(eq - *entry))] = eq + 1;
+        }
+    }
+    for (const auto &name : options.unset_env)
+        env.erase(name);
+    for (const auto &[name, value] : options.env)
+        env[name] = value;
+    std::vector<std::string> out;
+    for (const auto &[name, value] : env)
+        out.push_back(name + "=" + value);
+    return out;
+}
+
+std::vector<char *> pointers_to(std::vector<std::string> &strings)
+{
+    std::vector<char *> out;
+    for (auto &s : strings)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+[[noreturn]] void exec_child(const std::string &program, const RunOptions &options,
+                             const std::string &out_path, const std::string &err_path)
+{
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0)
+        _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
+        _exit(127);
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    std::vector<std::string> args = options.wrapper;
+    args.push_back(options.wrapper.empty() ? options.argv0.value_or(program) : program);
+    args.insert(args.end(), options.args.begin(), options.args.end());
+    std::vector<std::string> env = environment_for(options);
+    std::vector<char *> argv = pointers_to(args);
+    std::vector<char *> envp = pointers_to(env);
+    const std::string &file = options.wrapper.empty() ? program : options.wrapper[0];
+    execvpe(file.c_str(), argv.data(), envp.data());
+    dprintf(2, "harness: cannot run %s: %s\n", file.c_str(), strerror(errno));
+    _exit(127);
+}
+
+bool is_zombie(pid_t pid)
+{
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t close_paren = stat.rfind(')');
+    return close_paren != std::string::npos && close_paren + 2 < stat.size() &&
+           stat[close_paren + 2] == 'Z';
+}
+
+std::vector<pid_t> children_of_this_process()
+{
+    std::vector<pid_t> out;
+    DIR *proc = opendir("/proc");
+    if (!proc)
+        return out;
+    std::string me = std::to_string(getpid());
+    while (dirent *entry = readdir(proc)) {
+        char *end;
+        long pid = strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0)
+            continue;
+        std::string stat = read_file(std::string("/proc/") + entry->d_name + "/stat");
+        size_t close_paren = stat.rfind(')');
+        if (close_paren == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close_paren + 2));
+        std::string state, ppid;
+        fields >> state >> ppid;
+        if (ppid == me)
+            out.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(proc);
+    return out;
+}
+
+// Ends every test's processes after it, pass or fail.
+struct EndProcessesAfterEachTest : testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo &) override { end_all_processes(); }
+};
+
+// Orphaned descendants (the daemon's virtual boards) come back to the test
+// process, so they can be waited for and ended by pid.
+const bool installed = [] {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    testing::UnitTest::GetInstance()->listeners().Append(new EndProcessesAfterEachTest);
+    return true;
+}();
+
+} // namespace
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/harness.XXXXXX";
+    char *made = mkdtemp(pattern);
+    if (!made)
+        abort();
+    path = made;
+    chmod(made, 0755);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string Process::out() const { return read_file(stdout_path); }
+std::string Process::err() const { return read_file(stderr_path); }
+
+int Process::exit_code() const
+{
+    return reaped && WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+}
+
+int Process::term_signal() const
+{
+    return reaped && WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+}
+
+Process start(const std::string &program, const RunOptions &options)
+{
+    static int serial = 0;
+    static TempDir output_dir;
+    Process process;
+    std::string stem = output_dir.file(std::to_string(++serial));
+    process.stdout_path = stem + ".out";
+    process.stderr_path = stem + ".err";
+    fflush(nullptr);
+    process.pid = fork();
+    if (process.pid == 0)
+        exec_child(program, options, process.stdout_path, process.stderr_path);
+    if (process.pid < 0)
+        ADD_FAILURE() << "fork failed: " << strerror(errno);
+    // The files exist once the child has opened them; wait so readers never miss them.
+    poll_until(2000, [&] { return access(process.stderr_path.c_str(), F_OK) == 0; });
+    return process;
+}
+
+bool wait_exit(Process &process, int timeout_ms)
+{
+    if (process.reaped)
+        return true;
+    return poll_until(timeout_ms, [&] {
+        int status;
+        if (waitpid(process.pid, &status, WNOHANG) != process.pid)
+            return false;
+        process.wait_status = status;
+        process.reaped = true;
+        return true;
+    });
+}
+
+static bool wait_for_output(Process &process, const std::string &path, const std::string &text,
+                            int timeout_ms)
+{
+    return poll_until(timeout_ms, [&] {
+        if (read_file(path).find(text) != std::string::npos)
+            return true;
+        // An ended process writes no more: stop waiting early.
+        return wait_exit(process, 0);
+    }) && read_file(path).find(text) != std::string::npos;
+}
+
+bool wait_for_stdout(Process &process, const std::string &text, int timeout_ms)
+{
+    return wait_for_output(process, process.stdout_path, text, timeout_ms);
+}
+
+bool wait_for_stderr(Process &process, const std::string &text, int timeout_ms)
+{
+    return wait_for_output(process, process.stderr_path, text, timeout_ms);
+}
+
+void send_signal(const Process &process, int signal_number)
+{
+    if (process.pid > 0 && !process.reaped)
+        kill(process.pid, signal_number);
+}
+
+Process run(const std::string &program, const RunOptions &options, int timeout_ms)
+{
+    Process process = start(program, options);
+    if (!wait_exit(process, timeout_ms)) {
+        ADD_FAILURE() << program << " did not end within " << timeout_ms << " ms";
+        kill(process.pid, SIGKILL);
+        wait_exit(process, 5000);
+    }
+    return process;
+}
+
+bool wait_for_file_text(const std::string &path, const std::string &text, int timeout_ms)
+{
+    return poll_until(timeout_ms, [&] { return read_file(path).find(text) != std::string::npos; });
+}
+
+bool pid_alive(pid_t pid)
+{
+    return pid > 0 && kill(pid, 0) == 0 && !is_zombie(pid);
+}
+
+bool wait_pid_gone(pid_t pid, int timeout_ms)
+{
+    return poll_until(timeout_ms, [&] { return !pid_alive(pid); });
+}
+
+int wait_child_status(pid_t pid, int timeout_ms)
+{
+    int result = -1;
+    poll_until(timeout_ms, [&] {
+        int status;
+        if (waitpid(pid, &status, WNOHANG) != pid)
+            return false;
+        result = status;
+        return true;
+    });
+    return result;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void write_file(const std::string &path, const std::string &content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::vector<json> read_journal(const std::string &path)
+{
+    std::vector<json> entries;
+    for (const std::string &line : split_lines(read_file(path))) {
+        json entry = json::parse(line, nullptr, false);
+        if (entry.is_discarded())
+            ADD_FAILURE() << "journal line is not JSON: " << line;
+        else
+            entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<json> calls(const std::vector<json> &journal, const std::string &function)
+{
+    std::vector<json> out;
+    for (const json &entry : journal)
+        if (entry.value("fn", "") == function)
+            out.push_back(entry);
+    return out;
+}
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+RunOptions sim_options(const TempDir &dir, const json &description)
+{
+    RunOptions options;
+    options.env["HOST_SIM_JOURNAL"] = dir.file("journal.jsonl");
+    if (description.is_null()) {
+        options.unset_env.push_back("HOST_SIM_BOARDS");
+    } else {
+        write_file(dir.file("boards.json"), description.dump(2));
+        options.env["HOST_SIM_BOARDS"] = dir.file("boards.json");
+    }
+    return options;
+}
+
+void end_all_processes()
+{
+    // Ending a child can hand its own children to us; repeat until none is left.
+    for (int round = 0; round < 50; ++round) {
+        std::vector<pid_t> children = children_of_this_process();
+        if (children.empty())
+            break;
+        for (pid_t pid : children)
+            kill(pid, SIGKILL);
+        for (pid_t pid : children)
+            waitpid(pid, nullptr, 0);
+    }
+}
+
+} // namespace harness

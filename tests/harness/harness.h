@@ -67,6 +67,9 @@ bool wait_for_file_text(const std::string &path, const std::string &text, int ti
 // Waits until the process with this pid is gone (not a zombie of ours: it is reaped when ours).
 bool wait_pid_gone(pid_t pid, int timeout_ms);
 bool pid_alive(pid_t pid);
+// For a descendant that has come back to the test process (see above): waits for
+// it to end and reaps it; its raw wait status, or -1 on timeout.
+int wait_child_status(pid_t pid, int timeout_ms);
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);

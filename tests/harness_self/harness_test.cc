@@ -1,0 +1,64 @@
+// The harness itself: output capture, waiting, and the clean-up that every
+// other test relies on to leave nothing running.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+using namespace harness;
+
+TEST(Harness, CapturesOutputStatusAndEnvironment)
+{
+    RunOptions options;
+    options.args = {"-c", "echo out; echo \"$PROBE\" >&2; exit 3"};
+    options.env["PROBE"] = "value";
+    Process p = run("/bin/sh", options);
+    EXPECT_EQ(p.exit_code(), 3);
+    EXPECT_EQ(p.out(), "out\n");
+    EXPECT_EQ(p.err(), "value\n");
+}
+
+TEST(Harness, WaitsForTextAndSignals)
+{
+    RunOptions options;
+    options.args = {"-c", "echo ready; exec sleep 30"};
+    Process p = start("/bin/sh", options);
+    ASSERT_TRUE(wait_for_stdout(p, "ready", 5000));
+    send_signal(p, SIGTERM);
+    ASSERT_TRUE(wait_exit(p, 5000));
+    EXPECT_EQ(p.term_signal(), SIGTERM);
+}
+
+TEST(Harness, GivesUpOnTextThatNeverComesWhenTheProcessEnds)
+{
+    RunOptions options;
+    options.args = {"-c", "echo other"};
+    Process p = start("/bin/sh", options);
+    long long before = time(nullptr);
+    EXPECT_FALSE(wait_for_stdout(p, "never", 20000));
+    EXPECT_LT(time(nullptr) - before, 10);
+}
+
+TEST(Harness, EndsOrphanedDescendants)
+{
+    RunOptions options;
+    options.args = {"-c", "sleep 60 & echo $!"};
+    Process p = run("/bin/sh", options);
+    pid_t orphan = std::stoi(p.out());
+    ASSERT_TRUE(pid_alive(orphan));
+    end_all_processes();
+    EXPECT_FALSE(pid_alive(orphan));
+}
+
+TEST(Harness, ReapsAReparentedChildWithItsStatus)
+{
+    RunOptions options;
+    options.args = {"-c", "(sleep 0.2; exit 7) & echo $!"};
+    Process p = run("/bin/sh", options);
+    pid_t orphan = std::stoi(p.out());
+    int status = wait_child_status(orphan, 5000);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+}
