@@ -172,14 +172,9 @@ static void run_recording_passes(RecordingDirection *directions, SpeechRecordArg
             record->record_control = RECORD_CONTROL_STOP;
         }
         for (int i = 0; i < 2; i++) {
-            if (direction_active(&directions[i]) && !record_one_buffer(&directions[i], record, buffer, base_name)) {
-                fflush(stdout);
+            if (direction_active(&directions[i]) && !record_one_buffer(&directions[i], record, buffer, base_name))
                 return;
-            }
         }
-        // Whoever watches the recording sees each pass as it happens, even
-        // when stdout is not a terminal.
-        fflush(stdout);
     } while (direction_active(&directions[0]) || direction_active(&directions[1]));
 }
 
@@ -212,7 +207,6 @@ void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_nam
         mark_line_recording(inbound);
         mark_line_recording(outbound);
         puts("PRESS  ^C  TO STOP RECORDING!!!");
-        fflush(stdout);
         run_recording_passes(directions, &record, buffer, base_name);
     }
     close_recording_file(&directions[0]);
