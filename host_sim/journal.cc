@@ -1,1 +1,91 @@
-// placeholder: not written yet
+#include "journal.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+namespace host_sim {
+
+namespace {
+
+// Which process last wrote "versions" into the open journal.
+pid_t versions_written_by = 0;
+
+// The descriptor of the journal that HOST_SIM_JOURNAL names now, or -1. A
+// child after fork keeps using its parent's descriptor: O_APPEND makes each
+// line land whole at the end, whichever process writes it.
+int journal_fd()
+{
+    static int fd = -1;
+    static std::optional<std::string> open_path;
+    const char *env = getenv("HOST_SIM_JOURNAL");
+    std::optional<std::string> path;
+    if (env && *env)
+        path = env;
+    if (path != open_path) {
+        if (fd >= 0)
+            close(fd);
+        fd = path ? open(path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644) : -1;
+        open_path = path;
+        versions_written_by = 0;
+    }
+    return fd;
+}
+
+// The data words are looked up by name, so that the virtual-board library,
+// which does not define them, journals the values of the process's host
+// library as well; whichever copy the program uses is the one found.
+nlohmann::ordered_json api_versions()
+{
+    nlohmann::ordered_json versions = nlohmann::ordered_json::array();
+    for (const char *name :
+         {"_zol_api_ver_compiled", "_zol_api_ver_bld_comp", "_zol_api_ver_auto_comp"}) {
+        const int *word = static_cast<const int *>(dlsym(RTLD_DEFAULT, name));
+        versions.push_back(word ? nlohmann::ordered_json(*word) : nlohmann::ordered_json());
+    }
+    return versions;
+}
+
+} // namespace
+
+Entry journal_entry(const char *function)
+{
+    Entry entry = Entry::object();
+    entry["pid"] = 0;
+    entry["fn"] = function;
+    return entry;
+}
+
+void journal_write(Entry &entry)
+{
+    // Remembered by process id, so a forked child's first call counts as
+    // the first call of the child.
+    int fd = journal_fd();
+    if (fd < 0)
+        return;
+    pid_t pid = getpid();
+    entry["pid"] = pid;
+    if (versions_written_by != pid) {
+        entry["versions"] = api_versions();
+        versions_written_by = pid;
+    }
+    std::string line =
+        entry.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    ssize_t written = write(fd, line.data(), line.size());
+    (void)written; // a journal that cannot be written must not disturb the caller
+}
+
+nlohmann::ordered_json text_at(const void *pointer)
+{
+    if (!pointer)
+        return nullptr;
+    const char *text = static_cast<const char *>(pointer);
+    return std::string(text, strnlen(text, 65536));
+}
+
+} // namespace host_sim

@@ -1,0 +1,201 @@
+// keldlib_mt.so: the switch (connection lookup, connect and break) and the
+// speech data of a line.
+#include <errno.h>
+#include <string.h>
+#include <time.h>
+
+#include "api.h"
+
+using namespace host_sim;
+
+namespace {
+
+constexpr int32_t record_control_stop = 0xFFFF;
+constexpr uint64_t bytes_per_second = 8000;
+constexpr long max_pace_sleep_ns = 1000000000L; // a paced call never waits longer
+
+const size_t endpoint_words[8] = {
+    switch_connection::source_type,      switch_connection::source_channel,
+    switch_connection::source_aux,       switch_connection::source_slot,
+    switch_connection::destination_type, switch_connection::destination_channel,
+    switch_connection::destination_aux,  switch_connection::destination_slot};
+
+nlohmann::ordered_json endpoint_fields(const void *args)
+{
+    static const char *const names[8] = {"source_type",      "source_channel",
+                                         "source_aux",       "source_slot",
+                                         "destination_type", "destination_channel",
+                                         "destination_aux",  "destination_slot"};
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    for (size_t i = 0; i < 8; ++i)
+        fields[names[i]] = get_i32(args, endpoint_words[i]);
+    return fields;
+}
+
+// The count that the next data call on this line returns, or nullopt when
+// this call is the one that fails.
+std::optional<int32_t> next_count(SpeechState &speech, const SpeechDesc &desc, int32_t control)
+{
+    ++speech.calls;
+    if (desc.fail_at > 0 && speech.calls == desc.fail_at)
+        return std::nullopt;
+    if (control == record_control_stop && !speech.stopping) {
+        speech.stopping = true;
+        speech.after_stop_left = desc.after_stop;
+    }
+    if (speech.stopping) {
+        if (speech.after_stop_left <= 0)
+            return 0;
+        --speech.after_stop_left;
+    }
+    if (speech.next_count < desc.counts.size())
+        return desc.counts[speech.next_count++];
+    int64_t size = desc.sizes[speech.next_size++ % desc.sizes.size()];
+    if (desc.total)
+        size = std::min<int64_t>(size, std::max<int64_t>(*desc.total - speech.delivered, 0));
+    speech.delivered += size;
+    return static_cast<int32_t>(size);
+}
+
+void fill_pattern(SpeechState &speech, const SpeechDesc &desc, void *buffer, int32_t count,
+                  int32_t buffer_size)
+{
+    if (!buffer || count <= 0 || buffer_size <= 0)
+        return;
+    int32_t length = std::min(count, buffer_size);
+    uint8_t *bytes = static_cast<uint8_t *>(buffer);
+    for (int32_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<uint8_t>((desc.seed + speech.stream_pos + i) % 251);
+    speech.stream_pos += length;
+}
+
+// Sleeps until the line has had time to deliver its bytes at 8000 a second.
+// A signal ends the sleep early, so that a stop request is seen at once.
+void pace(SpeechState &speech, int32_t count)
+{
+    if (!speech.paced) {
+        clock_gettime(CLOCK_MONOTONIC, &speech.pace_start);
+        speech.paced = true;
+    }
+    if (count > 0)
+        speech.paced_bytes += count;
+    uint64_t due_ns = speech.paced_bytes * 1000000000ULL / bytes_per_second;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int64_t elapsed_ns = (now.tv_sec - speech.pace_start.tv_sec) * 1000000000LL +
+                         (now.tv_nsec - speech.pace_start.tv_nsec);
+    int64_t wait_ns = static_cast<int64_t>(due_ns) - elapsed_ns;
+    // More than a second ahead (a huge count) or behind (a caller that kept
+    // the line waiting): wait at most a second and start the pace again, so
+    // no call blocks for long and no burst follows a pause.
+    if (wait_ns > max_pace_sleep_ns || wait_ns < -max_pace_sleep_ns) {
+        wait_ns = std::min<int64_t>(wait_ns, max_pace_sleep_ns);
+        speech.paced = false;
+        speech.paced_bytes = 0;
+    }
+    if (wait_ns <= 0)
+        return;
+    timespec pause = {static_cast<time_t>(wait_ns / 1000000000LL),
+                      static_cast<long>(wait_ns % 1000000000LL)};
+    nanosleep(&pause, nullptr);
+}
+
+} // namespace
+
+int ZolCallSWGetConns(ZolHandle line, SwitchConnectionArgs *args)
+{
+    namespace s = switch_connection;
+    const Description &description = begin_call();
+    Entry entry = handle_entry("ZolCallSWGetConns", line);
+    if (!args)
+        return no_record(entry);
+    SwitchLookup &lookup = host_state().lookup;
+    bool zero = zero_except(args, s::size, {});
+    entry["zero"] = zero;
+    entry["unchanged"] = lookup.have_last && memcmp(args, lookup.last.data(), s::size) == 0;
+    if (!channel_of(find_handle(line)))
+        return finish(entry, -1);
+    if (zero) { // a new lookup starts from the top
+        lookup.next = 0;
+        lookup.calls = 0;
+    }
+    const SwitchDesc &board = description.switch_board;
+    int result = 0;
+    if (++lookup.calls == board.error_at) {
+        result = -1;
+        record_failure(args, board.error_text);
+    } else if (lookup.next < board.connections.size()) {
+        const ConnectionDesc &connection = board.connections[lookup.next++];
+        for (size_t i = 0; i < 8; ++i)
+            set_i32(args, endpoint_words[i], connection.words[i]);
+        result = connection.result;
+        entry["connection"] = lookup.next - 1;
+    }
+    memcpy(lookup.last.data(), args, s::size);
+    lookup.have_last = true;
+    return finish(entry, result);
+}
+
+int ZolCallSWConnect(ZolHandle line, SwitchConnectionArgs *args)
+{
+    namespace s = switch_connection;
+    begin_call();
+    Entry entry = handle_entry("ZolCallSWConnect", line);
+    if (!args)
+        return no_record(entry);
+    nlohmann::ordered_json in = endpoint_fields(args);
+    int32_t flag = get_i32(args, s::connect_flag);
+    in["connect_flag"] = flag;
+    entry["in"] = in;
+    entry["zero"] = zero_except(args, s::size, {{s::source_type, 16}, {s::destination_type, 20}});
+    const ChannelDesc *desc = channel_of(find_handle(line));
+    if (!desc)
+        return finish(entry, -1);
+    int result = flag == 1 ? desc->connect_result : flag == 0 ? desc->break_result : -1;
+    if (result < 0)
+        record_failure(args, desc->error_text);
+    return finish(entry, result);
+}
+
+int ZolSpeechRecordData(ZolHandle line, SpeechRecordArgs *args)
+{
+    namespace r = speech_record;
+    begin_call();
+    Entry entry = handle_entry("ZolSpeechRecordData", line);
+    if (!args)
+        return no_record(entry);
+    void *buffer = get_ptr(args, r::data_buffer);
+    int32_t buffer_size = get_i32(args, r::buffer_size);
+    int32_t control = get_i32(args, r::record_control);
+    nlohmann::ordered_json in = nlohmann::ordered_json::object();
+    for (auto [name, offset] : {std::pair{"record_setting_a", r::record_setting_a},
+                                {"record_control", r::record_control},
+                                {"record_setting_b", r::record_setting_b},
+                                {"word_24", r::word_24}, {"word_28", r::word_28},
+                                {"word_44", r::word_44}, {"word_48", r::word_48}})
+        in[name] = get_i32(args, offset);
+    in["data_buffer"] = reinterpret_cast<uintptr_t>(buffer);
+    in["buffer_size"] = buffer_size;
+    in["word_140"] = get_i32(args, r::word_140);
+    in["word_148"] = get_i32(args, r::word_148);
+    entry["in"] = in;
+    // The status is the library's own output, left in the reused record.
+    entry["zero"] = zero_except(args, r::size, {{r::status, 4}, {r::record_setting_a, 12},
+                                                {r::word_24, 8}, {r::word_44, 16},
+                                                {r::word_140, 4}, {r::word_148, 4}});
+    Handle *handle = find_handle(line);
+    const ChannelDesc *desc = channel_of(handle);
+    if (!desc)
+        return finish(entry, -1);
+    std::optional<int32_t> count = next_count(handle->speech, desc->speech, control);
+    if (!count) {
+        set_i32(args, r::status, desc->speech.fail_status);
+        record_failure(args, desc->error_text);
+        return finish(entry, 0);
+    }
+    set_i32(args, r::status, 0);
+    fill_pattern(handle->speech, desc->speech, buffer, *count, buffer_size);
+    if (desc->speech.pace)
+        pace(handle->speech, *count);
+    return finish(entry, *count);
+}
