@@ -468,7 +468,7 @@ TEST(DaemonWithBoards, WithoutConfigurationThePidFileIsLeftForKillMode)
     Process killer = harness::run(TARVOLD_BIN, kill_options);
     EXPECT_EQ(killer.exit_code(), 254);
     EXPECT_EQ(killer.out(), "Killing Virtual Board 0x41: " + std::to_string(board) +
-                                "\nError: Invalid /var/run/tarvold.pid file");
+                                "\nError: Invalid " + run.pid_path + " file");
     EXPECT_EQ(exit_status_of_child(board, 20000), 0);
     EXPECT_EQ(count_of(daemon.err(), "Closing Virtual Board"), 1u);
 }
