@@ -143,7 +143,10 @@ TEST_F(RecorderSpine, RejectedOptionPrintsUnknownAndEndsWithZero)
         EXPECT_EQ(process.err().empty(), !c.getopt_message) << process.err();
         // Nothing is set up: the only board calls are those of -v.
         EXPECT_EQ(journal.size(), static_cast<size_t>(c.debug_calls));
-        EXPECT_EQ(harness::calls(journal, "ZolDebugModeSet").size(), static_cast<size_t>(c.debug_calls));
+        auto debug = harness::calls(journal, "ZolDebugModeSet");
+        EXPECT_EQ(debug.size(), static_cast<size_t>(c.debug_calls));
+        for (const json &call : debug)
+            EXPECT_EQ(call["in"]["mode"], -1);
         EXPECT_FALSE(file_exists(pid_path()));
     }
 }
