@@ -1,4 +1,104 @@
-// placeholder until the switch connection is written
+// Switch connection of the T1 time slot to the recording channels, and the break
+// and detach at the end of the run. The inbound channel listens to the time slot
+// itself; the outbound channel listens to whatever channel the switch currently
+// feeds into that time slot.
+#include <stdio.h>
+#include <string.h>
+
 #include "recorder.h"
-void connect_slot_to_channel(ZolHandle, int, int) {}
-void disconnect_channel(ZolHandle) {}
+
+// Asks the library why a call on this record failed. The text is cut at the end
+// of the buffer so that a library that leaves it unterminated cannot make us
+// print past it.
+static const char *switch_failure_text(ZolHandle line, void *failed_record)
+{
+    ZolErrorMessage(line, failed_record, &error_buffer);
+    error_buffer.message_text[sizeof error_buffer.message_text - 1] = '\0';
+    return error_buffer.message_text;
+}
+
+static void print_line_addresses(ZolHandle line)
+{
+    printf("Connection to %d\n", ZolLineUnitGet(line));
+    printf("Connection to %d\n", ZolLineSrcAddrAccess(line)->unit);
+    printf("Connection to %d\n", ZolLineAppAddrGet(line).unit);
+    printf("Connection to %d\n", ZolLineDestAddrGet(line).unit);
+}
+
+int find_slot_connection(ZolHandle line, int time_slot)
+{
+    // The library walks its list by what it left in this record, so it is
+    // cleared once and handed back untouched on every further call.
+    SwitchConnectionArgs connection;
+    memset(&connection, 0, sizeof connection);
+
+    int result;
+    while ((result = ZolCallSWGetConns(line, &connection)) > 0) {
+        if (connection.destination_type == ENDPOINT_T1_SLOT && connection.destination_slot == time_slot) {
+            printf("Channel %d => %d\n", connection.source_channel, time_slot);
+            return connection.source_channel;
+        }
+    }
+    if (result < 0)
+        printf(" %s: ERROR finding Connecitions to the target: %s", switch_failure_text(line, &connection),
+               "ZolCallSWGetConns");
+    printf("T1 Slot %d not found\n", time_slot);
+    failure_reported = 1;
+    return NO_SOURCE_CHANNEL;
+}
+
+void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag)
+{
+    if (!line)
+        return;
+    print_line_addresses(line);
+
+    SwitchConnectionArgs request;
+    memset(&request, 0, sizeof request);
+    request.connect_flag = 1;
+    bool outbound = direction_flag != 0;
+    if (outbound) {
+        int source_channel = find_slot_connection(line, time_slot);
+        // Nothing feeds the time slot: a request with a made-up source would
+        // connect the recording channel to some unrelated channel.
+        if (source_channel == NO_SOURCE_CHANNEL)
+            return;
+        request.source_type = ENDPOINT_CHANNEL;
+        request.source_channel = source_channel;
+    } else {
+        request.source_type = ENDPOINT_T1_SLOT;
+        request.source_slot = time_slot;
+    }
+    request.destination_type = ENDPOINT_CHANNEL;
+    request.destination_channel = ZolLineDestAddrGet(line).unit;
+
+    printf("Channel [%02d] Recording %s slot %d to channel %d\n", ZolLineUnitGet(line),
+           outbound ? "OUTBOUND" : "INBOUND", request.source_slot, request.destination_channel);
+    if (ZolCallSWConnect(line, &request) < 0) {
+        printf(" %s: ERROR connecting to the target: %s\n", switch_failure_text(line, &request),
+               "ZolCallSWConnect");
+        failure_reported = 1;
+    }
+}
+
+void disconnect_channel(ZolHandle line)
+{
+    if (!line)
+        return;
+    // Read before the detach: the handle means nothing afterwards.
+    int unit = ZolLineUnitGet(line);
+
+    SwitchConnectionArgs request;
+    memset(&request, 0, sizeof request);
+    request.connect_flag = 0;
+    if (ZolCallSWConnect(line, &request) < 0) {
+        printf(" %s: ERROR disconnecting the target: %s\n", switch_failure_text(line, &request),
+               "ZolCallSWConnect");
+        failure_reported = 1;
+    }
+
+    LineSessionArgs session;
+    memset(&session, 0, sizeof session);
+    ZolSessionDetach(line, &session);
+    printf("Channel [%02d] Disconnected\n", unit);
+}

@@ -1,0 +1,37 @@
+// elapsed_usec: the span between two wall-clock readings in microseconds, in
+// 32-bit two's-complement arithmetic.
+#include <stdint.h>
+
+#include <gtest/gtest.h>
+
+#include "recorder.h"
+
+int failure_reported = 0;   // the recorder's main owns it; the library code sets it
+
+namespace {
+
+struct ElapsedCase {
+    const char *name;
+    struct timeval start, end;
+    int32_t expected;
+};
+
+const ElapsedCase elapsed_cases[] = {
+    {"within one second", {5, 100}, {5, 350}, 250},
+    {"across a second boundary", {10, 999900}, {11, 100}, 200},
+    {"clock set back", {11, 100}, {10, 999900}, -200},
+    {"longest span that fits", {0, 0}, {2147, 483647}, INT32_MAX},
+    {"one microsecond beyond wraps", {0, 0}, {2147, 483648}, INT32_MIN},
+    {"far beyond 2^31 us wraps", {100, 0}, {2248, 0}, (int32_t)(2148000000LL - 4294967296LL)},
+    {"set back beyond 2^31 us wraps", {2248, 0}, {100, 0}, (int32_t)(4294967296LL - 2148000000LL)},
+    // Seconds that differ by more than a signed 32-bit word holds.
+    {"seconds from one end of the range to the other", {INT32_MIN, 0}, {INT32_MAX, 0}, -1000000},
+};
+
+TEST(ElapsedUsec, ExactValueReducedModulo2To32)
+{
+    for (const ElapsedCase &c : elapsed_cases)
+        EXPECT_EQ(elapsed_usec(&c.start, &c.end), c.expected) << c.name;
+}
+
+} // namespace

@@ -1,0 +1,62 @@
+// The recording loop called directly, where a test must set the stop flag
+// before the loop starts: a stop asked for before any data.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "recorder.h"
+#include "sulvet_run.h"
+
+int failure_reported = 0;   // the recorder's main owns it; the library code sets it
+
+using namespace sulvet_test;
+using harness::json;
+
+namespace {
+
+ZolHandle attach_line(int channel_number)
+{
+    LineSessionArgs session;
+    memset(&session, 0, sizeof session);
+    session.channel_number = channel_number;
+    return ZolLineAttach(&session);
+}
+
+TEST(RecordingLoop, AStopBeforeAnyDataIsCarriedByTheVeryFirstCalls)
+{
+    harness::TempDir dir;
+    json endless = {{"sizes", {1024}}, {"total", nullptr}, {"after_stop", 2}, {"pace", false}};
+    json description = {{"channels", {{"1", {{"unit", 1}, {"speech", endless}}},
+                                      {"2", {{"unit", 2}, {"speech", endless}}}}}};
+    description["channels"]["2"]["speech"]["seed"] = 2;
+    harness::write_file(dir.file("boards.json"), description.dump());
+    setenv("HOST_SIM_BOARDS", dir.file("boards.json").c_str(), 1);
+    setenv("HOST_SIM_JOURNAL", dir.file("journal.jsonl").c_str(), 1);
+    ZolHandle inbound = attach_line(1);
+    ZolHandle outbound = attach_line(2);
+    ASSERT_TRUE(inbound && outbound);
+
+    keep_recording = 0;
+    std::string base = dir.file("rec");
+    testing::internal::CaptureStdout();
+    record_channels(inbound, outbound, base.c_str());
+    fflush(stdout);
+    std::string out = without_times(testing::internal::GetCapturedStdout());
+
+    EXPECT_EQ(out, "PRESS  ^C  TO STOP RECORDING!!!\n"
+                   "STOP RECORDING\nRead in: 1024: T\nRead out: 1024: T\n"
+                   "STOP RECORDING\nRead in: 1024: T\nRead out: 1024: T\n"
+                   "STOP RECORDING\nRead in: 0: T\nRead out: 0: T\n");
+    EXPECT_EQ(harness::read_file(base + ".in"), stream_bytes(1, 0, 2048));
+    EXPECT_EQ(harness::read_file(base + ".out"), stream_bytes(2, 0, 2048));
+    std::vector<json> data_calls = harness::calls(harness::read_journal(dir.file("journal.jsonl")),
+                                                  "ZolSpeechRecordData");
+    ASSERT_EQ(data_calls.size(), 6u);
+    for (const json &call : data_calls)
+        EXPECT_EQ(call["in"]["record_control"], 65535);
+    EXPECT_EQ(failure_reported, 0);
+}
+
+} // namespace

@@ -1,0 +1,94 @@
+// What the switch and recording tests share: a run of the real sulvet against
+// the stand-in in a folder of its own, and readers for its output and journal.
+#ifndef SULVET_RUN_H
+#define SULVET_RUN_H
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace sulvet_test {
+
+using harness::json;
+
+// A channel of the stand-in whose speech data ends by itself, unpaced, after
+// `total` bytes (0: the first call answers 0).
+inline json finite_channel(int unit, int seed, int total, json sizes = json::array({1024}))
+{
+    return {{"unit", unit},
+            {"speech", {{"seed", seed}, {"sizes", sizes}, {"total", total}, {"pace", false}}}};
+}
+
+// Byte k of a stand-in line's stream is (seed + k) % 251.
+inline std::string stream_bytes(int seed, size_t from, size_t count)
+{
+    std::string bytes;
+    for (size_t k = from; k < from + count; ++k)
+        bytes.push_back(static_cast<char>((static_cast<size_t>(seed) + k) % 251));
+    return bytes;
+}
+
+// The elapsed time of a progress line differs from run to run.
+inline std::string without_times(const std::string &out)
+{
+    static const std::regex progress_time("(Read (in|out): -?[0-9]+): -?[0-9]+\n");
+    return std::regex_replace(out, progress_time, "$1: T\n");
+}
+
+struct SulvetRun {
+    harness::TempDir dir;
+    std::string base() const { return dir.file("rec"); }
+    std::string pid_path() const { return dir.file("sulvet.pid"); }
+
+    harness::RunOptions options(const json &description, const std::vector<std::string> &args) const
+    {
+        harness::RunOptions o = harness::sim_options(dir, description);
+        o.args = {"-p", pid_path()};
+        o.args.insert(o.args.end(), args.begin(), args.end());
+        o.args.push_back(base());
+        return o;
+    }
+    // A run that ends by itself (every line's data is finite).
+    harness::Process run(const json &description, const std::vector<std::string> &args) const
+    {
+        harness::Process p = harness::run(SULVET_BIN, options(description, args), 30000);
+        EXPECT_TRUE(p.reaped) << "sulvet did not end";
+        return p;
+    }
+    std::vector<json> journal() const { return harness::read_journal(dir.file("journal.jsonl")); }
+};
+
+// Journal entries of one function on one line ("channel:N"), in order.
+inline std::vector<json> calls_on(const std::vector<json> &journal, const std::string &function,
+                                  const std::string &handle)
+{
+    std::vector<json> out;
+    for (const json &entry : harness::calls(journal, function))
+        if (entry.value("handle", json()) == handle)
+            out.push_back(entry);
+    return out;
+}
+
+// The order of the calls of the given functions, as "fn handle" words.
+inline std::vector<std::string> call_order(const std::vector<json> &journal, const std::vector<std::string> &functions)
+{
+    std::vector<std::string> out;
+    for (const json &entry : journal) {
+        std::string fn = entry.value("fn", "");
+        for (const std::string &wanted : functions) {
+            if (fn == wanted) {
+                json handle = entry.value("handle", json());
+                out.push_back(fn + " " + (handle.is_string() ? handle.get<std::string>() : "null"));
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace sulvet_test
+
+#endif
