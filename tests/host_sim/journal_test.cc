@@ -192,3 +192,33 @@ TEST_F(Sim, VirtualBoardLibraryJournalsAndAnswersFromTheDescription)
     EXPECT_EQ(entries[2]["zero"], false);
     EXPECT_EQ(entries[3]["fn"], "keldvb_unload");
 }
+
+// The daemon, linked the way the programs are, against the stand-in: one
+// journal line per call, all from its pid, and an injected download failure
+// that comes back into its log.
+TEST(SimThroughDaemon, JournalAndInjectedFailureOfARealRun)
+{
+    harness::TempDir dir;
+    harness::RunOptions options = harness::sim_options(dir, R"({"modules": {
+        "3": {"board_name": "KQ4810 TALVERIN", "ppc": {"status": 5, "line_status": 9}}}})"_json);
+    options.env["virtual_modules"] = "";
+    options.args = {"-f", FIRMWARE_DIR, "-p", dir.file("tarvold.pid")};
+    harness::Process daemon = harness::run(TARVOLD_BIN, options);
+    EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
+    EXPECT_NE(daemon.err().find("Unable to load PPC firmware (status:5, line_status:9)"),
+              std::string::npos)
+        << daemon.err();
+
+    std::vector<json> entries = harness::read_journal(dir.file("journal.jsonl"));
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[0]["fn"], "zol_driver_reinit");
+    EXPECT_TRUE(entries[0].contains("versions"));
+    for (const json &entry : entries)
+        EXPECT_EQ(entry["pid"], daemon.pid) << entry.dump();
+    // Every module number 2 to 127 is asked for once; only module 3 answers.
+    EXPECT_EQ(harness::calls(entries, "ZolSessionAttach").size(), 126u);
+    std::vector<json> downloads = harness::calls(entries, "ZolFirmwareDownload");
+    ASSERT_EQ(downloads.size(), 1u);
+    EXPECT_EQ(downloads[0]["in"]["image_path"], std::string(FIRMWARE_DIR) + "/cp.bin");
+    EXPECT_EQ(downloads[0]["zero"], true);
+}
