@@ -4,6 +4,9 @@
 
 #include "board_api.h"
 
+// What prepare_module reports for one module number.
+enum { MODULE_PREPARED = 1, MODULE_FIRMWARE_RUNNING = 0, MODULE_ABSENT = 2 };
+
 void run_firmware_scan(const char *firmware_dir);
 int prepare_module(const char *firmware_dir, int module_number);
 int download_module_firmware(ZolHandle module, const char *firmware_dir, int board_type);

@@ -5,6 +5,10 @@
 extern char **title_argv;
 extern char *title_end;
 
+// The terminating NUL of the last environment string; with no environment,
+// that of the argument string that lies last in memory.
+char *find_title_end(char **argv, char **envp);
+
 void set_process_title(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

@@ -1,3 +1,188 @@
-// placeholder until the virtual boards are written
+// Virtual boards: one child process per module in virtual_modules, each
+// running the maker's keldvb.so from the firmware directory until it is
+// told to stop.
+#include <dlfcn.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "daemon.h"
+#include "process_title.h"
+#include "virt_board.h"
 #include "virtual_board.h"
-void start_virtual_boards(const char *, const char *, char **, char **) {}
+
+extern char **environ;
+
+// sleep() ends early when a handled signal arrives; these waits must last.
+static void wait_seconds(unsigned seconds)
+{
+    while (seconds > 0)
+        seconds = sleep(seconds);
+}
+
+bool read_module_entry(const char *entry, int *module_number)
+{
+    // %d stops at the comma that ends the entry, so the rest of the list
+    // never counts.
+    return sscanf(entry, "%d", module_number) == 1;
+}
+
+// The child reads its environment from copies, since the title is about to
+// be written over the strings it was started with.
+static void copy_environment(char **envp)
+{
+    size_t count = 0;
+    while (envp[count])
+        count++;
+    char **copy = (char **)malloc((count + 1) * sizeof *copy);
+    if (!copy)
+        return;
+    for (size_t i = 0; i < count; i++)
+        copy[i] = strdup(envp[i]);
+    copy[count] = nullptr;
+    environ = copy;
+}
+
+static void set_up_child(int module_number, char **argv, char **envp)
+{
+    copy_environment(envp);
+    title_argv = argv;
+    title_end = find_title_end(argv, envp);
+    if (title_argv[0] && title_end)
+        set_process_title("tarvold: KQ260 Virtual Board 0x%0X", module_number);
+}
+
+// Loads the library and finds its entry points; on failure logs why, leaves
+// nothing open and returns null.
+static void *open_virtual_board_library(const char *library_path, VirtBoardEntry *start,
+                                        VirtBoardEntry *stop, VirtBoardEntry *status)
+{
+    if (!library_path) {
+        // A cut path would name, and load, another file.
+        log_message("Couldn't open firmware: %s", "library path too long (over 1023 characters)");
+        return nullptr;
+    }
+    void *library = dlopen(library_path, RTLD_NOW);
+    if (!library) {
+        log_message("Couldn't open firmware: %s", dlerror());
+        return nullptr;
+    }
+    const char *names[3] = {"VirtBoardStart", "VirtBoardStop", "VirtBoardStatus"};
+    VirtBoardEntry *entries[3] = {start, stop, status};
+    for (int i = 0; i < 3; i++) {
+        dlerror();
+        *entries[i] = (VirtBoardEntry)dlsym(library, names[i]);
+        if (!*entries[i]) {
+            const char *error = dlerror();
+            log_message("Couldn't open firmware: %s", error ? error : names[i]);
+            dlclose(library);
+            return nullptr;
+        }
+    }
+    return library;
+}
+
+void run_virtual_board(const char *library_path, int module_number, int start_setting)
+{
+    // Before anything else, so that a stop asked for during the load or the
+    // start is kept: nothing below sets the flag again.
+    keep_running = 1;
+    signal(SIGTERM, handle_daemon_signal);
+    signal(SIGINT, handle_daemon_signal);
+
+    VirtBoardEntry board_start, board_stop, board_status;
+    void *library = open_virtual_board_library(library_path, &board_start, &board_stop, &board_status);
+    if (!library)
+        exit(-1);
+
+    VirtBoardArgs args;
+    memset(&args, 0, sizeof args);
+    args.module_number = module_number;
+    args.start_setting = start_setting;
+    args.reserved_8 = 0;
+    board_start(&args);
+    args.result_text[sizeof args.result_text - 1] = '\0';
+    if (args.result_code != 0)
+        log_message("Virtual Board 0x%X Result: [%X] %s", module_number, args.result_code, args.result_text);
+
+    // A stop signal cuts the one-second wait short, so the stop follows
+    // within one poll.
+    do {
+        memset(&args, 0, sizeof args);
+        board_status(&args);
+        sleep(1);
+    } while (keep_running);
+
+    memset(&args, 0, sizeof args);
+    board_stop(&args);
+    args.result_text[sizeof args.result_text - 1] = '\0';
+    log_message("Virtual Board 0x%X Stop: [%x] %s", module_number, args.result_code, args.result_text);
+    log_message("Closing Virtual Board");
+    dlclose(library);
+    wait_seconds(4);
+    exit(0);
+}
+
+// The path goes into a buffer of its own, outside the strings the child's
+// title overwrites. Null when it does not fit.
+static const char *build_library_path(char *buffer, size_t size, const char *firmware_dir)
+{
+    int length = snprintf(buffer, size, "%s/%s", firmware_dir, "keldvb.so");
+    if (length < 0 || (size_t)length >= size)
+        return nullptr;
+    return buffer;
+}
+
+// One board: fork its child and record the child's pid. The line is flushed
+// before the next fork, so no child inherits it unwritten.
+static void start_one_board(int module_number, const char *firmware_dir, FILE *pid_file,
+                            char **argv, char **envp)
+{
+    char path_buffer[1024];
+    const char *library_path = build_library_path(path_buffer, sizeof path_buffer, firmware_dir);
+
+    log_message("Starting Virtual Board module 0x%X", module_number);
+    pid_t child = fork();
+    if (child < 0) {
+        perror("Couldn't fork");
+        exit(-1);
+    }
+    if (child == 0) {
+        set_up_child(module_number, argv, envp);
+        run_virtual_board(library_path, module_number, 1000);
+    }
+    if (pid_file) {
+        fprintf(pid_file, "Virtual Board 0x%X: %u\n", module_number, (unsigned)child);
+        fflush(pid_file);
+    }
+    wait_seconds(3);
+}
+
+void start_virtual_boards(const char *firmware_dir, const char *pid_path, char **argv, char **envp)
+{
+    const char *list = getenv("virtual_modules");
+    if (!list)
+        list = "65";
+
+    FILE *pid_file = fopen(pid_path, "w");
+    if (!pid_file)
+        log_message("Couldn't fopen %s: %m", pid_path);
+
+    // Every comma ends an entry; an empty entry, like the empty list, reads
+    // no number.
+    const char *entry = list;
+    for (;;) {
+        int module_number;
+        if (read_module_entry(entry, &module_number))
+            start_one_board(module_number, firmware_dir, pid_file, argv, envp);
+        const char *comma = strchr(entry, ',');
+        if (!comma)
+            break;
+        entry = comma + 1;
+    }
+
+    if (pid_file)
+        fclose(pid_file);
+}

@@ -1,0 +1,150 @@
+// The firmware scan through the real daemon: tarvold -f with no virtual board
+// and no configuration file, so it scans and exits.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+using harness::json;
+
+namespace {
+
+json outcome(int status, int line_status = 0) { return json{{"status", status}, {"line_status", line_status}}; }
+
+json module_named(const std::string &name, json ppc = outcome(0), json dsp = outcome(0), int channel_count = 0,
+                  json features = json::array())
+{
+    return json{{"attach", true},           {"presence_a", 1}, {"presence_b", 1},  {"board_name", name},
+                {"channel_count", channel_count}, {"features", features}, {"ppc", ppc}, {"dsp", dsp}};
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+harness::Process run_daemon(const harness::TempDir &dir, const json &boards, std::vector<std::string> args)
+{
+    harness::RunOptions options = harness::sim_options(dir, boards);
+    args.push_back("-p");
+    args.push_back(dir.file("tarvold.pid"));
+    options.args = args;
+    options.env["virtual_modules"] = "";
+    return harness::run(TARVOLD_BIN, options);
+}
+
+// Modules 0 and 1 answer too, but lie outside the scan.
+json scan_boards()
+{
+    json modules = {
+        {"0", module_named("MERODAN")},
+        {"1", module_named("MERODAN")},
+        {"2", module_named("MERODAN", outcome(3, 8))},
+        {"3", module_named("KQ4810 TALVERIN", outcome(0), outcome(0), 0, json::array({{{"name", "V34Enab"}, {"value", 1}}}))},
+        {"16", {{"attach", true}, {"presence_a", 0}, {"presence_b", 1}, {"board_name", "CASTOV"}}},
+        {"17", {{"attach", false}}},
+        {"42", module_named("KQ9999")},
+        {"100", module_named("GOLVAR", outcome(0), outcome(5, 9))},
+        {"127", module_named("CASTOV", outcome(0), outcome(0), 24)},
+    };
+    return {{"modules", modules}};
+}
+
+TEST(FirmwareScan, ModulesTwoToOneTwentySevenInOrder)
+{
+    harness::TempDir dir;
+    harness::Process daemon = run_daemon(dir, scan_boards(), {"-f", "/fw", "-n", "7"});
+    EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
+
+    EXPECT_EQ(lines_of(daemon.err()), (std::vector<std::string>{
+                                          "Module 0x2 [0,0]",
+                                          "Loading firmware for module 0x2",
+                                          "Loading PPC firmware [0] from /fw/cp.bin",
+                                          "Unable to load PPC firmware (status:3, line_status:8)",
+                                          "Unable to load firmware on module 0x2",
+                                          "Module 0x3 [4,0]",
+                                          "Loading firmware for module 0x3",
+                                          "Loading PPC firmware [4] from /fw/cp.bin",
+                                          "Loading DSP firmware [4] from /fw/dsp4800_v34.hex",
+                                          "unknown mod_type: -1",
+                                          "Module 0x64 [6,0]",
+                                          "Loading firmware for module 0x64",
+                                          "Loading PPC firmware [6] from /fw/cp.bin",
+                                          "Loading DSP firmware [6] from /fw/dsp4862_ud.hex",
+                                          "Unable to load DSP firmware (status:5, line_status:9)",
+                                          "Unable to load firmware on module 0x64",
+                                          "Module 0x7f [2,1]",
+                                      }));
+
+    const std::vector<json> journal = harness::read_journal(dir.file("journal.jsonl"));
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.front()["fn"], "zol_driver_reinit");
+    EXPECT_EQ(harness::calls(journal, "zol_driver_reinit").size(), 1u);
+
+    // Cut the journal at every attach: each piece is one module's work.
+    std::vector<std::vector<json>> modules;
+    for (size_t i = 1; i < journal.size(); i++) {
+        if (journal[i]["fn"] == "ZolSessionAttach")
+            modules.emplace_back();
+        ASSERT_FALSE(modules.empty()) << "call before the first attach: " << journal[i].dump();
+        modules.back().push_back(journal[i]);
+    }
+    ASSERT_EQ(modules.size(), 126u);
+
+    for (size_t m = 0; m < modules.size(); m++) {
+        const std::vector<json> &calls = modules[m];
+        const json &attach = calls.front();
+        SCOPED_TRACE("module " + std::to_string(m + 2));
+        EXPECT_EQ(attach["in"]["module_number"], m + 2);
+        EXPECT_EQ(attach["in"]["attach_setting_a"], 1);
+        EXPECT_EQ(attach["in"]["attach_setting_b"], 1);
+        EXPECT_EQ(attach["zero"], true);
+        if (attach["result"].is_null()) {
+            EXPECT_EQ(calls.size(), 1u) << "no call on a module that did not attach";
+            continue;
+        }
+        ASSERT_GE(calls.size(), 4u);
+        EXPECT_EQ(calls[1]["fn"], "ZolLineReset");
+        EXPECT_EQ(calls[1]["in"]["reset_setting_a"], 1);
+        EXPECT_EQ(calls[1]["in"]["reset_setting_b"], 1);
+        EXPECT_EQ(calls[1]["zero"], true);
+        EXPECT_EQ(calls[2]["fn"], "ZolModuleInfo");
+        EXPECT_EQ(calls[2]["in"]["module_number"], m + 2);
+        EXPECT_EQ(harness::calls(calls, "ZolSessionDetach").size(), 1u);
+        EXPECT_EQ(calls.back()["fn"], "ZolSessionDetach");
+        EXPECT_EQ(calls.back()["handle"], attach["result"]);
+        EXPECT_EQ(calls.back()["zero"], true);
+        for (const json &request : harness::calls(calls, "ZolFirmwareDownload"))
+            EXPECT_EQ(request["in"]["firmware_option"], request["in"]["image_kind"] == 2 ? 7 : 0);
+    }
+
+    std::vector<int> attached, downloaded_to;
+    for (size_t m = 0; m < modules.size(); m++) {
+        if (!modules[m].front()["result"].is_null())
+            attached.push_back((int)m + 2);
+        for (size_t k = 0; k < harness::calls(modules[m], "ZolFirmwareDownload").size(); k++)
+            downloaded_to.push_back((int)m + 2);
+    }
+    EXPECT_EQ(attached, (std::vector<int>{2, 3, 16, 42, 100, 127}));
+    EXPECT_EQ(downloaded_to, (std::vector<int>{2, 3, 3, 100, 100}));
+}
+
+TEST(FirmwareScan, NothingWithoutFirmwareDirectory)
+{
+    harness::TempDir dir;
+    harness::Process daemon = run_daemon(dir, scan_boards(), {});
+    EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
+    const std::vector<json> journal = harness::read_journal(dir.file("journal.jsonl"));
+    EXPECT_TRUE(harness::calls(journal, "zol_driver_reinit").empty());
+    EXPECT_TRUE(harness::calls(journal, "ZolSessionAttach").empty());
+}
+
+} // namespace
