@@ -53,7 +53,7 @@ cat "$run/tarvold.log"
 say "pid file $run/tarvold.pid"
 cat "$run/tarvold.pid"
 board_pid=$(sed -n 's/^Virtual Board 0x41: //p' "$run/tarvold.pid")
-echo "virtual board process title: $(tr '\0' ' ' < "/proc/$board_pid/cmdline")"
+echo "virtual board process title: $(tr -d '\0' < "/proc/$board_pid/cmdline")"
 
 say "sulvet: recording T1 slot 1 from channels 1 (inbound) and 2 (outbound) for $seconds s"
 build/bin/sulvet -p "$run/sulvet.pid" -m 7 -t 1 -i 1 -o 2 "$run/call" > "$run/sulvet.out" &

@@ -331,3 +331,23 @@ TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
 }
 
 } // namespace
+
+namespace {
+
+// A fork that fails: a user allowed one process only (root is exempt from the
+// limit, so the daemon runs as another user here).
+TEST(Daemonise, ForkThatFailsEndsWith255)
+{
+    ServiceDir service;
+    harness::RunOptions options;
+    options.wrapper = {"prlimit", "--nproc=1", "setpriv", "--reuid=65533", "--regid=65533",
+                       "--clear-groups"};
+    options.args = {"-D", "-c", service.config, "-p", service.pid_file};
+    harness::Process daemon = harness::run(TARVOLD_BIN, options, 5000);
+
+    EXPECT_EQ(daemon.exit_code(), 255);
+    EXPECT_EQ(daemon.err(), "Couldn't fork: Resource temporarily unavailable\n");
+    EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1);
+}
+
+} // namespace

@@ -103,7 +103,7 @@ TEST_F(Download, ImagePathsJoinTheDirectoryUnchanged)
         {"trailing slash kept", "fw/", 2},
         {"relative with a space", "my fw", 5},
         {"DSP path of exactly 255 characters", std::string(239, 'd'), 4},
-        {"PPC path of 255 characters, DSP 254", std::string(248, 'd'), 1},
+        {"DSP path of 255 characters, 14-character name", std::string(240, 'd'), 0},
     };
     for (const PathCase &c : cases) {
         SCOPED_TRACE(c.label);

@@ -36,6 +36,24 @@ std::vector<std::string> progress_lines(const std::string &out)
     return lines;
 }
 
+// The drain as "alert channel:N" (the line that the alert's address named)
+// and "packet channel:N" words, in order.
+std::vector<std::string> drain_order(const std::vector<json> &journal)
+{
+    std::vector<std::string> out;
+    for (const json &entry : journal) {
+        if (entry["fn"] == "ZolLineAlert")
+            out.push_back("alert " + entry.value("line", json("none")).get<std::string>());
+        else if (entry["fn"] == "ZolRcvProcessPkt")
+            out.push_back("packet " + entry["handle"].get<std::string>());
+    }
+    return out;
+}
+
+const std::vector<std::string> default_drain = {"alert channel:1",  "packet channel:1", "packet channel:1",
+                                                "packet channel:1", "alert channel:2",  "packet channel:2",
+                                                "packet channel:2", "packet channel:2"};
+
 bool file_exists(const std::string &path)
 {
     struct stat st;
@@ -80,10 +98,9 @@ TEST(Recording, FilesHoldExactlyWhatTheLinesDeliveredInOrder)
         EXPECT_EQ(call["line_state"], 2);
     }
     // The drain: alert and packets of the inbound line, then of the outbound one.
-    EXPECT_EQ(call_order(journal, {"ZolLineAlert", "ZolRcvProcessPkt"}),
-              (std::vector<std::string>{"ZolLineAlert null", "ZolRcvProcessPkt channel:1", "ZolRcvProcessPkt channel:1",
-                                        "ZolRcvProcessPkt channel:1", "ZolLineAlert null",
-                                        "ZolRcvProcessPkt channel:2"}));
+    EXPECT_EQ(drain_order(journal), (std::vector<std::string>{"alert channel:1", "packet channel:1",
+                                                              "packet channel:1", "packet channel:1",
+                                                              "alert channel:2", "packet channel:2"}));
     std::vector<json> alerts = harness::calls(journal, "ZolLineAlert");
     ASSERT_EQ(alerts.size(), 2u);
     EXPECT_EQ(alerts[0]["in"]["app_address"], json({16, 1, 0, 0}));
@@ -160,9 +177,7 @@ TEST(Recording, AFailedDataCallEndsTheLoopAndTheLinesAreStillDrained)
         std::vector<json> errors = calls_on(journal, "ZolErrorMessage", handle);
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_TRUE(errors[0]["same_record"].get<bool>());
-        EXPECT_EQ(call_order(journal, {"ZolLineAlert", "ZolRcvProcessPkt"}).front(), "ZolLineAlert null");
-        EXPECT_EQ(calls_on(journal, "ZolRcvProcessPkt", "channel:1").size(), 3u);
-        EXPECT_EQ(calls_on(journal, "ZolRcvProcessPkt", "channel:2").size(), 3u);
+        EXPECT_EQ(drain_order(journal), default_drain);
         EXPECT_NE(p.out().find("Channel [01] Disconnected\nChannel [02] Disconnected\n"), std::string::npos);
     }
 }
@@ -215,7 +230,7 @@ TEST(Recording, AnUnopenableRecordingFileIsReportedAndNothingIsRecorded)
     EXPECT_EQ(out.find("PRESS"), std::string::npos);
     std::vector<json> journal = r.journal();
     EXPECT_TRUE(harness::calls(journal, "ZolSpeechRecordData").empty());
-    EXPECT_EQ(call_order(journal, {"ZolLineAlert", "ZolRcvProcessPkt"}).size(), 6u);
+    EXPECT_EQ(drain_order(journal), default_drain);
     EXPECT_EQ(harness::read_file(r.base() + ".in"), "");
 }
 
@@ -229,7 +244,7 @@ TEST(Recording, AFailedWriteIsReportedAndEndsTheLoop)
               (std::vector<std::string>{"Can't write recording file " + r.base() + ".in: No space left on device"}));
     std::vector<json> journal = r.journal();
     EXPECT_EQ(harness::calls(journal, "ZolSpeechRecordData").size(), 1u);
-    EXPECT_EQ(harness::calls(journal, "ZolLineAlert").size(), 2u);
+    EXPECT_EQ(drain_order(journal), default_drain);
     EXPECT_NE(p.out().find("Channel [01] Disconnected\nChannel [02] Disconnected\n"), std::string::npos);
 }
 

@@ -1,0 +1,90 @@
+// One daemon run and one recording under valgrind's memcheck: any invalid
+// read or write, use of uninitialised memory or bad free ends the program
+// with status 99 and a report on stderr.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "robustness.h"
+
+namespace {
+
+using harness::json;
+using robustness::RunDir;
+
+const std::vector<std::string> memcheck = {"valgrind", "--error-exitcode=99", "--trace-children=no", "-q"};
+
+// Valgrind is slow to start a 32-bit program and slower to run it.
+const int valgrind_timeout_ms = 60000;
+
+// Empty when valgrind can run the programs of this build.
+std::string reason_to_skip()
+{
+#ifdef BUILT_WITH_SANITIZERS
+    return "built with the sanitizers, which valgrind cannot run";
+#endif
+    if (system("valgrind --version >/dev/null 2>&1") != 0)
+        return "valgrind is not installed";
+    return "";
+}
+
+TEST(Valgrind, DaemonScanServiceRestartAndStop)
+{
+    if (std::string reason = reason_to_skip(); !reason.empty())
+        GTEST_SKIP() << reason;
+
+    RunDir run;
+    // The default boards: three modules get both images read from the real
+    // firmware folder, one already runs.
+    harness::RunOptions options =
+        run.options({"-f", FIRMWARE_DIR, "-c", run.config, "-p", run.pid_file, "-v", "stdout"});
+    options.env["virtual_modules"] = "";
+    options.wrapper = memcheck;
+    harness::Process daemon = harness::start(TARVOLD_BIN, options);
+
+    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, valgrind_timeout_ms)) << daemon.err();
+    usleep(200 * 1000);
+    harness::send_signal(daemon, SIGHUP);
+    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 2, valgrind_timeout_ms)) << daemon.err();
+    usleep(200 * 1000);
+    harness::send_signal(daemon, SIGTERM);
+    ASSERT_TRUE(harness::wait_exit(daemon, valgrind_timeout_ms));
+
+    EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
+    EXPECT_EQ(daemon.err().find("=="), std::string::npos) << daemon.err();
+    EXPECT_EQ(run.calls("ZolFirmwareDownload").size(), 6u);
+    EXPECT_EQ(run.calls("ZolCallCtrlClose").size(), 2u);
+    EXPECT_FALSE(robustness::file_exists(run.pid_file));
+}
+
+TEST(Valgrind, RecordingOfBothDirections)
+{
+    if (std::string reason = reason_to_skip(); !reason.empty())
+        GTEST_SKIP() << reason;
+
+    RunDir run;
+    auto finite = [](int unit, int total, json sizes) {
+        return json{{"unit", unit},
+                    {"speech", {{"seed", unit}, {"sizes", sizes}, {"total", total}, {"pace", false}}}};
+    };
+    json description = {{"channels", {{"1", finite(1, 50000, {1024, 300})}, {"2", finite(2, 20000, {17, 1024})}}}};
+    const std::string base = run.dir.file("rec");
+    harness::RunOptions options =
+        run.options({"-p", run.dir.file("sulvet.pid"), "-t", "1", "-i", "1", "-o", "2", base}, description);
+    options.wrapper = memcheck;
+
+    harness::Process recorder = harness::run(SULVET_BIN, options, valgrind_timeout_ms);
+
+    EXPECT_EQ(recorder.exit_code(), 0) << recorder.err();
+    EXPECT_EQ(recorder.err().find("=="), std::string::npos) << recorder.err();
+    EXPECT_EQ(harness::read_file(base + ".in").size(), 50000u);
+    EXPECT_EQ(harness::read_file(base + ".out").size(), 20000u);
+    EXPECT_NE(recorder.out().find("Channel [02] Disconnected"), std::string::npos) << recorder.out();
+}
+
+} // namespace
