@@ -87,13 +87,7 @@ struct ServiceDir {
 
     bool wait_for_calls(const std::string &function, size_t count, int timeout_ms) const
     {
-        for (int waited = 0;; waited += 10) {
-            if (calls(function).size() >= count)
-                return true;
-            if (waited >= timeout_ms)
-                return false;
-            usleep(10 * 1000);
-        }
+        return harness::wait_for_calls(journal, function, count, timeout_ms);
     }
 };
 

@@ -9,21 +9,13 @@
 #include "board_detect.h"
 #include "daemon.h"
 #include "firmware.h"
+#include "module_description.h"
 #include "sim_boards.h"
 
 using harness::json;
 using lines = std::vector<std::string>;
 
 namespace {
-
-json outcome(int status, int line_status = 0) { return json{{"status", status}, {"line_status", line_status}}; }
-
-json module_named(const std::string &name, json ppc = outcome(0), json dsp = outcome(0), int channel_count = 0,
-                  json features = json::array())
-{
-    return json{{"attach", true},           {"presence_a", 1}, {"presence_b", 1},  {"board_name", name},
-                {"channel_count", channel_count}, {"features", features}, {"ppc", ppc}, {"dsp", dsp}};
-}
 
 class Download : public SimBoards {
 protected:

@@ -6,30 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "module_description.h"
 
 using harness::json;
 
 namespace {
-
-json outcome(int status, int line_status = 0) { return json{{"status", status}, {"line_status", line_status}}; }
-
-json module_named(const std::string &name, json ppc = outcome(0), json dsp = outcome(0), int channel_count = 0,
-                  json features = json::array())
-{
-    return json{{"attach", true},           {"presence_a", 1}, {"presence_b", 1},  {"board_name", name},
-                {"channel_count", channel_count}, {"features", features}, {"ppc", ppc}, {"dsp", dsp}};
-}
-
-std::vector<std::string> lines_of(const std::string &text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
 
 harness::Process run_daemon(const harness::TempDir &dir, const json &boards, std::vector<std::string> args)
 {
@@ -64,7 +45,7 @@ TEST(FirmwareScan, ModulesTwoToOneTwentySevenInOrder)
     harness::Process daemon = run_daemon(dir, scan_boards(), {"-f", "/fw", "-n", "7"});
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
 
-    EXPECT_EQ(lines_of(daemon.err()), (std::vector<std::string>{
+    EXPECT_EQ(harness::split_lines(daemon.err()), (std::vector<std::string>{
                                           "Module 0x2 [0,0]",
                                           "Loading firmware for module 0x2",
                                           "Loading PPC firmware [0] from /fw/cp.bin",

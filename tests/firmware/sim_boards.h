@@ -40,22 +40,11 @@ protected:
     {
         testing::internal::CaptureStderr();
         body();
-        return lines_of(testing::internal::GetCapturedStderr());
+        return harness::split_lines(testing::internal::GetCapturedStderr());
     }
 
     int boards_in_use = 0;
     std::string journal_path;
-
-    static std::vector<std::string> lines_of(const std::string &text)
-    {
-        std::vector<std::string> lines;
-        size_t start = 0;
-        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(text.substr(start, end - start));
-        if (start < text.size())
-            lines.push_back(text.substr(start));
-        return lines;
-    }
 };
 
 #endif

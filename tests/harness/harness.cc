@@ -316,6 +316,11 @@ std::vector<json> calls(const std::vector<json> &journal, const std::string &fun
     return out;
 }
 
+bool wait_for_calls(const std::string &journal_path, const std::string &function, size_t count, int timeout_ms)
+{
+    return poll_until(timeout_ms, [&] { return calls(read_journal(journal_path), function).size() >= count; });
+}
+
 std::vector<std::string> split_lines(const std::string &text)
 {
     std::vector<std::string> lines;

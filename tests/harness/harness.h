@@ -76,6 +76,8 @@ void write_file(const std::string &path, const std::string &content);
 std::vector<json> read_journal(const std::string &path);
 // Journal entries of one function, in order.
 std::vector<json> calls(const std::vector<json> &journal, const std::string &function);
+// Waits until the journal holds at least count calls of the function.
+bool wait_for_calls(const std::string &journal_path, const std::string &function, size_t count, int timeout_ms);
 std::vector<std::string> split_lines(const std::string &text);
 
 // The environment for a run against the stand-in: board description and journal in dir.
