@@ -61,6 +61,11 @@ Entry journal_entry(const char *function)
     return entry;
 }
 
+bool journal_enabled()
+{
+    return journal_fd() >= 0;
+}
+
 void journal_write(Entry &entry)
 {
     // Remembered by process id, so a forked child's first call counts as

@@ -12,6 +12,8 @@ using Entry = nlohmann::ordered_json;
 
 // A new entry {"pid": ..., "fn": function}; the caller adds the rest.
 Entry journal_entry(const char *function);
+// Whether a journal is open: callers on a hot path skip what only the journal needs.
+bool journal_enabled();
 // Appends the entry as one line. The first entry that a process writes also
 // gets "versions", the three _zol_api_ver_* data words as they are now.
 void journal_write(Entry &entry);
