@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -112,6 +113,8 @@ SpeechDesc speech_desc(const json &value, int seed, bool pace)
     read(value, "fail_status", speech.fail_status);
     if (speech.sizes.empty())
         throw BadDescription("\"sizes\" is empty");
+    if (speech.fail_at > 0 && speech.fail_status == 0)
+        throw BadDescription("\"fail_status\" 0 would not be a failure");
     return speech;
 }
 
@@ -151,6 +154,10 @@ ConnectionDesc connection_desc(const json &value)
     for (size_t i = 0; i < 8; ++i)
         read(value, names[i], connection.words[i]);
     read(value, "result", connection.result);
+    // An all-zero record is how a caller starts a new lookup, so an entry
+    // that leaves the record all zero would hand out the list forever.
+    if (std::all_of(connection.words.begin(), connection.words.end(), [](auto word) { return word == 0; }))
+        throw BadDescription("a connection needs a non-zero endpoint word");
     return connection;
 }
 

@@ -45,7 +45,7 @@ struct SpeechDesc {
     bool pace = false;
     std::vector<int32_t> counts;
     int fail_at = 0;
-    int32_t fail_status = 0;
+    int32_t fail_status = 1;       // never 0: the recorder reads status 0 as success
 };
 
 using AddressBytes = std::array<uint8_t, 4>;

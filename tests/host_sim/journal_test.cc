@@ -140,7 +140,11 @@ TEST_F(Sim, UnusableDescriptionEndsTheProcessWithStatus70)
                  {"garbage.json", "{\"modules\": "},
                  {"array.json", "[1, 2]"},
                  {"key.json", "{\"modules\": {\"three\": {}}}"},
-                 {"type.json", "{\"channels\": {\"1\": {\"unit\": \"one\"}}}"}};
+                 {"type.json", "{\"channels\": {\"1\": {\"unit\": \"one\"}}}"},
+                 // would restart every lookup, so a caller's walk would never end
+                 {"zero_connection.json", "{\"switch\": {\"connections\": [{\"result\": 1}]}}"},
+                 // status 0 reads as success: not the failure it claims to inject
+                 {"zero_failure.json", "{\"channels\": {\"1\": {\"speech\": {\"fail_at\": 1, \"fail_status\": 0}}}}"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         if (c.content)
