@@ -9,6 +9,15 @@
 // message of the recorder prints it from there.
 ErrorTextBuffer error_buffer;
 
+// The text is cut at the end of the buffer, so that a library that leaves it
+// unterminated cannot make us print past it.
+const char *board_error_text(ZolHandle handle_or_null, void *failed_record)
+{
+    ZolErrorMessage(handle_or_null, failed_record, &error_buffer);
+    error_buffer.message_text[sizeof error_buffer.message_text - 1] = '\0';
+    return error_buffer.message_text;
+}
+
 // The first channel number is the same on every module the recorder knows.
 static const int first_channel_number = 2;
 
@@ -25,8 +34,7 @@ void report_module_channels(int module_number)
     // No newline here: the report line below finishes this output line, so a
     // failed query still shows what the record came back with.
     if (info.status != 0) {
-        ZolErrorMessage(nullptr, &info, &error_buffer);
-        printf("ZolModuleInfo:ERROR %s", error_buffer.message_text);
+        printf("ZolModuleInfo:ERROR %s", board_error_text(nullptr, &info));
         failure_reported = 1;
     }
 

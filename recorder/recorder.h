@@ -8,6 +8,8 @@
 #include "board_api.h"
 
 extern ErrorTextBuffer error_buffer;
+// The library's text for the failed call on this record, held in error_buffer.
+const char *board_error_text(ZolHandle handle_or_null, void *failed_record);
 extern volatile sig_atomic_t keep_recording;
 extern int failure_reported;                 // set by every failure the run reports; gives exit status 1
 

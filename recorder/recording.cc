@@ -43,13 +43,6 @@ void handle_stop_signal(int)
     keep_recording = 0;
 }
 
-static const char *recording_failure_text(ZolHandle line, SpeechRecordArgs *failed_record)
-{
-    ZolErrorMessage(line, failed_record, &error_buffer);
-    error_buffer.message_text[sizeof error_buffer.message_text - 1] = '\0';
-    return error_buffer.message_text;
-}
-
 static bool direction_active(const RecordingDirection *direction)
 {
     return direction->line && direction->last_count > 0;
@@ -106,9 +99,11 @@ static bool write_whole_buffer(int file, const char *data, size_t size)
 {
     while (size > 0) {
         ssize_t written = write(file, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0) // no progress and no error: would loop for ever
+                errno = EIO;
             return false;
         }
         data += written;
@@ -129,7 +124,7 @@ static bool record_one_buffer(RecordingDirection *direction, SpeechRecordArgs *r
 
     if (record->status != 0) {
         int status = record->status;
-        printf("Recording error...(%d)(%s)\n", status, recording_failure_text(direction->line, record));
+        printf("Recording error...(%d)(%s)\n", status, board_error_text(direction->line, record));
         failure_reported = 1;
         return false;
     }

@@ -7,16 +7,6 @@
 
 #include "recorder.h"
 
-// Asks the library why a call on this record failed. The text is cut at the end
-// of the buffer so that a library that leaves it unterminated cannot make us
-// print past it.
-static const char *switch_failure_text(ZolHandle line, void *failed_record)
-{
-    ZolErrorMessage(line, failed_record, &error_buffer);
-    error_buffer.message_text[sizeof error_buffer.message_text - 1] = '\0';
-    return error_buffer.message_text;
-}
-
 static void print_line_addresses(ZolHandle line)
 {
     printf("Connection to %d\n", ZolLineUnitGet(line));
@@ -40,7 +30,7 @@ int find_slot_connection(ZolHandle line, int time_slot)
         }
     }
     if (result < 0)
-        printf(" %s: ERROR finding Connecitions to the target: %s", switch_failure_text(line, &connection),
+        printf(" %s: ERROR finding Connecitions to the target: %s", board_error_text(line, &connection),
                "ZolCallSWGetConns");
     printf("T1 Slot %d not found\n", time_slot);
     failure_reported = 1;
@@ -75,7 +65,7 @@ void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag)
     printf("Channel [%02d] Recording %s slot %d to channel %d\n", ZolLineUnitGet(line),
            outbound ? "OUTBOUND" : "INBOUND", request.source_slot, request.destination_channel);
     if (ZolCallSWConnect(line, &request) < 0) {
-        printf(" %s: ERROR connecting to the target: %s\n", switch_failure_text(line, &request),
+        printf(" %s: ERROR connecting to the target: %s\n", board_error_text(line, &request),
                "ZolCallSWConnect");
         failure_reported = 1;
     }
@@ -92,7 +82,7 @@ void disconnect_channel(ZolHandle line)
     memset(&request, 0, sizeof request);
     request.connect_flag = 0;
     if (ZolCallSWConnect(line, &request) < 0) {
-        printf(" %s: ERROR disconnecting the target: %s\n", switch_failure_text(line, &request),
+        printf(" %s: ERROR disconnecting the target: %s\n", board_error_text(line, &request),
                "ZolCallSWConnect");
         failure_reported = 1;
     }
