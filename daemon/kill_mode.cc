@@ -134,19 +134,24 @@ int scan_virtual_board_line(FILE *file, ScannedNumber *module, ScannedNumber *pi
     return 1;
 }
 
+// The module number only labels the line, so it is taken as %x takes it: a
+// sign negates it modulo 2^32 and a number beyond 32 bits saturates. The
+// board's process is signalled whatever the label says.
+uint32_t module_label(const ScannedNumber *module)
+{
+    if (module->too_large)
+        return UINT32_MAX;
+    return module->negative ? 0u - module->value : module->value;
+}
+
 void kill_virtual_board(const ScannedNumber *module, const ScannedNumber *pid)
 {
-    if (!is_usable_number(module)) {
-        printf("Error: Virtual Board 0x%s: module number out of range, process %s not signalled\n",
-               module->text, pid->text);
-        return;
-    }
     if (!is_single_process(pid)) {
         printf("Error: Virtual Board 0x%X: %s is not a single process, not signalled\n",
-               module->value, pid->text);
+               module_label(module), pid->text);
         return;
     }
-    printf("Killing Virtual Board 0x%X: %u\n", module->value, pid->value);
+    printf("Killing Virtual Board 0x%X: %u\n", module_label(module), pid->value);
     signal_process((int)pid->value, SIGTERM);
 }
 
