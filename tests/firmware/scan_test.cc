@@ -128,4 +128,26 @@ TEST(FirmwareScan, NothingWithoutFirmwareDirectory)
     EXPECT_TRUE(harness::calls(journal, "ZolSessionAttach").empty());
 }
 
+// -n is read with strtol base 10 into a 32-bit word: text after the digits is
+// ignored, no digits read as 0, and values beyond the word saturate.
+TEST(FirmwareScan, FirmwareOptionAsStrtolReadsIt)
+{
+    const struct {
+        const char *text;
+        long long option;
+    } cases[] = {{"abc", 0}, {"12abc", 12}, {" -3", -3}, {"99999999999", 2147483647LL}, {"-99999999999", -2147483648LL}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        harness::TempDir dir;
+        json boards = {{"modules", {{"2", module_named("MERODAN")}}}};
+        harness::Process daemon = run_daemon(dir, boards, {"-f", "/fw", "-n", c.text});
+        EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
+        std::vector<json> requests =
+            harness::calls(harness::read_journal(dir.file("journal.jsonl")), "ZolFirmwareDownload");
+        ASSERT_EQ(requests.size(), 2u) << daemon.err();
+        EXPECT_EQ(requests[0]["in"]["firmware_option"], c.option);
+        EXPECT_EQ(requests[1]["in"]["firmware_option"], 0);
+    }
+}
+
 } // namespace
