@@ -354,6 +354,21 @@ TEST(BoardStop, SignalDuringTheStartStopsAfterOnePoll)
     EXPECT_EQ(calls_of(run.journal_path, "VirtBoardStop", board).size(), 1u);
 }
 
+// A pid file that cannot be created costs the boards nothing but their lines.
+TEST(ModuleList, PidFileThatCannotBeCreatedStillStartsTheBoards)
+{
+    DaemonRun run;
+    run.set_modules("65");
+    run.pid_path = run.dir.file("missing/pid");
+    run.options.args = {"-f", FIRMWARE_DIR, "-p", run.pid_path};
+    Process daemon = run_daemon(run);
+
+    EXPECT_EQ(count_of(daemon.err(), "Couldn't fopen " + run.pid_path + ": No such file or directory\n"), 1u)
+        << daemon.err();
+    EXPECT_EQ(count_of(daemon.err(), "Starting Virtual Board module 0x41\n"), 1u) << daemon.err();
+    EXPECT_TRUE(wait_for_calls(run.journal_path, "VirtBoardStart", 1, 5000));
+}
+
 // ---- libraries that are not loaded -------------------------------------------
 
 TEST(BoardLibrary, MissingLibraryEndsEachChildWith255WhileEveryPidLineIsWritten)
