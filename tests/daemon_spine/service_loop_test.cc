@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 #include "spine_support.h"
 
@@ -338,6 +339,7 @@ namespace {
 // limit, so the daemon runs as another user here).
 TEST(Daemonise, ForkThatFailsEndsWith255)
 {
+    SKIP_UNDER_EMULATION(harness::fork_limit);
     ServiceDir service;
     harness::RunOptions options;
     options.wrapper = {"prlimit", "--nproc=1", "setpriv", "--reuid=65533", "--regid=65533",

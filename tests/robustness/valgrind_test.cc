@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 #include "robustness.h"
 
@@ -30,6 +31,8 @@ std::string reason_to_skip()
 #endif
     if (system("valgrind --version >/dev/null 2>&1") != 0)
         return "valgrind is not installed";
+    if (harness::i386_emulated())
+        return std::string("i386 programs run under user-mode emulation here: ") + harness::valgrind_limit;
     return "";
 }
 

@@ -1,0 +1,30 @@
+// Whether the i386 programs under test run natively or under a user-mode
+// emulator registered in binfmt_misc (on kernels without IA-32 emulation).
+// A few things cannot hold under the emulator; the tests that need them skip
+// there, naming the limit, and run everywhere else.
+#ifndef EMULATION_H
+#define EMULATION_H
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace harness {
+
+// True when an enabled binfmt_misc entry takes this build's i386 programs.
+bool i386_emulated();
+
+// The limits, in the words the skips print.
+extern const char *const title_limit;
+extern const char *const valgrind_limit;
+extern const char *const fork_limit;
+
+} // namespace harness
+
+#define SKIP_UNDER_EMULATION(limit)                                                               \
+    do {                                                                                          \
+        if (harness::i386_emulated())                                                             \
+            GTEST_SKIP() << "i386 programs run under user-mode emulation here: " << (limit);      \
+    } while (0)
+
+#endif
