@@ -2,6 +2,11 @@
 # Installs what the build needs (as root, when missing), configures, builds and
 # runs every test.   scripts/test.sh            the normal build, in build/
 #                    scripts/test.sh --sanitize AddressSanitizer and UBSan, in build-sanitize/
+#
+# The tests run as root: they switch user ids, and they start the suite in a
+# PID namespace and a private mount namespace of its own. There /var/run is a
+# fresh tmpfs, so no run can touch the host's pid files, and when the suite
+# ends the namespace ends with it, taking every process the tests started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,11 +17,24 @@ if [ "${1:-}" = "--sanitize" ]; then
   cmake_args+=(-DSANITIZE=ON)
 fi
 
+if [ "$(id -u)" -ne 0 ]; then
+  echo "scripts/test.sh: the tests run as root (they switch user ids and use PID and mount namespaces)" >&2
+  exit 1
+fi
+
 scripts/install-deps.sh
 cmake -S . -B "$build" "${cmake_args[@]}"
 cmake --build "$build" -j "$(nproc)"
-# Halt on the first sanitizer report and keep the output plain: the virtual-board
-# children rewrite their environment area, so no string-valued option is used.
-export ASAN_OPTIONS=abort_on_error=0:detect_leaks=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 300
+
+# Inside the namespaces: a /proc of their own hides the host's binfmt_misc
+# mount, which the tests read to tell whether i386 programs are emulated.
+binfmt=/proc/sys/fs/binfmt_misc
+mountpoint -q "$binfmt" && mount_binfmt=1 || mount_binfmt=
+unshare --pid --fork --mount-proc --propagation private bash -c '
+  set -e
+  mount -t tmpfs -o mode=0755 tmpfs /var/run
+  [ -z "$1" ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  shift
+  "$@" && exit 0 || exit $?
+' test.sh "$mount_binfmt" \
+  ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 300
