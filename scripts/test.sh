@@ -17,12 +17,11 @@ if [ "${1:-}" = "--sanitize" ]; then
   cmake_args+=(-DSANITIZE=ON)
 fi
 
+scripts/install-deps.sh
 if [ "$(id -u)" -ne 0 ]; then
   echo "scripts/test.sh: the tests run as root (they switch user ids and use PID and mount namespaces)" >&2
   exit 1
 fi
-
-scripts/install-deps.sh
 cmake -S . -B "$build" "${cmake_args[@]}"
 cmake --build "$build" -j "$(nproc)"
 
