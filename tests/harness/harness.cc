@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -103,12 +104,49 @@ std::vector<char *> pointers_to(std::vector<std::string> &strings)
     _exit(127);
 }
 
-bool is_zombie(pid_t pid)
+// The state letter of /proc/PID/stat (R, S, T, Z, ...); '\0' when unreadable.
+char process_state(pid_t pid)
 {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     size_t close_paren = stat.rfind(')');
-    return close_paren != std::string::npos && close_paren + 2 < stat.size() &&
-           stat[close_paren + 2] == 'Z';
+    return close_paren != std::string::npos && close_paren + 2 < stat.size() ? stat[close_paren + 2]
+                                                                             : '\0';
+}
+
+bool is_zombie(pid_t pid) { return process_state(pid) == 'Z'; }
+
+// The system call the process is in, as /proc/PID/syscall gives its number
+// ("running" or "-1 ..." when it is in none): -1 then.
+long current_syscall(pid_t pid)
+{
+    std::string text = read_file("/proc/" + std::to_string(pid) + "/syscall");
+    char *end;
+    long number = strtol(text.c_str(), &end, 10);
+    return end == text.c_str() ? -1 : number;
+}
+
+// Whether the process runs 64-bit code: /proc/PID/exe is an ELF file of class
+// 2. The i386 programs run natively are class 1; under user-mode emulation
+// the process is the emulator, which makes the host's own system calls.
+bool runs_64_bit_code(pid_t pid)
+{
+    char head[5] = {};
+    std::ifstream("/proc/" + std::to_string(pid) + "/exe", std::ios::binary).read(head, sizeof head);
+    return memcmp(head, "\x7f" "ELF", 4) == 0 && head[4] == 2;
+}
+
+// The numbers of the calls, which differ between i386 and x86-64 code.
+std::vector<long> syscall_numbers(BlockedIn call, bool x86_64)
+{
+    switch (call) {
+    case BlockedIn::signal_wait: // pselect6; pselect6_time64 on i386
+        return x86_64 ? std::vector<long>{270} : std::vector<long>{308, 413};
+    case BlockedIn::sleep: // nanosleep, clock_nanosleep; clock_nanosleep_time64 on i386
+        return x86_64 ? std::vector<long>{35, 230} : std::vector<long>{162, 267, 407};
+    case BlockedIn::open: // open, openat
+        return x86_64 ? std::vector<long>{2, 257} : std::vector<long>{5, 295};
+    }
+    return {};
 }
 
 std::vector<pid_t> children_of_this_process()
@@ -265,6 +303,25 @@ bool pid_alive(pid_t pid)
 bool wait_pid_gone(pid_t pid, int timeout_ms)
 {
     return poll_until(timeout_ms, [&] { return !pid_alive(pid); });
+}
+
+bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms)
+{
+    auto in_call = [&] {
+        // Read each time: a process just started may not have run its exec yet.
+        std::vector<long> numbers = syscall_numbers(call, runs_64_bit_code(pid));
+        return std::find(numbers.begin(), numbers.end(), current_syscall(pid)) != numbers.end();
+    };
+    // The call number stays while the process is stopped or on its way out of
+    // the call: asleep before and after the read, it was asleep in it.
+    return poll_until(timeout_ms, [&] {
+        return process_state(pid) == 'S' && in_call() && process_state(pid) == 'S';
+    });
+}
+
+bool wait_until_stopped(pid_t pid, int timeout_ms)
+{
+    return poll_until(timeout_ms, [&] { return process_state(pid) == 'T'; });
 }
 
 int wait_child_status(pid_t pid, int timeout_ms)

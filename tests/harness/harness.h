@@ -20,6 +20,10 @@ namespace harness {
 
 using json = nlohmann::json;
 
+// The deadline of a wait for something that is bound to come: it only ends a
+// wait that has failed, so it is generous enough for a slow, loaded machine.
+constexpr int deadline_ms = 30000;
+
 // A temporary folder, removed with everything in it when the object goes.
 struct TempDir {
     TempDir();
@@ -67,6 +71,19 @@ bool wait_for_file_text(const std::string &path, const std::string &text, int ti
 // Waits until the process with this pid is gone (not a zombie of ours: it is reaped when ours).
 bool wait_pid_gone(pid_t pid, int timeout_ms);
 bool pid_alive(pid_t pid);
+
+// A system call a process can be seen blocked in (/proc/PID/syscall), to
+// signal it only once it has got to a known point: for the daemon, its wait
+// for a stop or a restart comes after its handlers are installed.
+enum class BlockedIn {
+    signal_wait, // pselect
+    sleep,       // nanosleep, clock_nanosleep (sleep, usleep)
+    open,        // open, openat (a FIFO that nobody writes)
+};
+// Waits until the process is asleep in that call; false on timeout.
+bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms);
+// Waits until the process is stopped (as by SIGSTOP); false on timeout.
+bool wait_until_stopped(pid_t pid, int timeout_ms);
 // For a descendant that has come back to the test process (see above): waits for
 // it to end and reaps it; its raw wait status, or -1 on timeout.
 int wait_child_status(pid_t pid, int timeout_ms);
