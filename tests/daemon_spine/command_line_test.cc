@@ -141,9 +141,9 @@ TEST(CommandLine, VerboseFileTakesBothOutputs)
             harness::write_file(verbose, "earlier run\n");
         harness::Process daemon = harness::start(
             TARVOLD_BIN, service.options({"-c", service.config, "-p", service.pid_file, "-v", verbose}));
-        ASSERT_TRUE(harness::wait_for_file_text(verbose, "Running KM4862 ECC\n", 5000));
+        ASSERT_TRUE(harness::wait_for_file_text(verbose, "Running KM4862 ECC\n", harness::deadline_ms));
         harness::send_signal(daemon, SIGTERM);
-        ASSERT_TRUE(harness::wait_exit(daemon, 2000));
+        ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
 
         EXPECT_EQ(daemon.exit_code(), 0);
         EXPECT_EQ(daemon.out(), "");
