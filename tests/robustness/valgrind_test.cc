@@ -47,11 +47,13 @@ TEST(Valgrind, DaemonScanServiceRestartAndStop)
     options.wrapper = memcheck;
     harness::Process daemon = harness::start(TARVOLD_BIN, options);
 
+    // A SIGHUP asks for a restart of its own only once the daemon waits
+    // again after the start.
     ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, valgrind_timeout_ms)) << daemon.err();
-    usleep(200 * 1000);
+    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, valgrind_timeout_ms));
     harness::send_signal(daemon, SIGHUP);
     ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 2, valgrind_timeout_ms)) << daemon.err();
-    usleep(200 * 1000);
+    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, valgrind_timeout_ms));
     harness::send_signal(daemon, SIGTERM);
     ASSERT_TRUE(harness::wait_exit(daemon, valgrind_timeout_ms));
 

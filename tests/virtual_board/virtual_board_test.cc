@@ -341,9 +341,12 @@ TEST(BoardStop, SignalDuringTheStartStopsAfterOnePoll)
     DaemonRun run(json{{"virtual_board", {{"start_delay_ms", 2500}}}});
     run.set_modules(std::nullopt);
     Process daemon = start(TARVOLD_BIN, run.options);
-    ASSERT_TRUE(wait_for_file_text(run.pid_path, "\n", 10000));
+    ASSERT_TRUE(wait_for_file_text(run.pid_path, "\n", deadline_ms));
     pid_t board = only_board_pid(run.pid_path);
-    usleep(700 * 1000);                          // the child is inside VirtBoardStart now
+    // The child sleeps inside VirtBoardStart, which journals its call only on
+    // its way out; the child's handlers went in before the library was loaded.
+    ASSERT_TRUE(wait_until_blocked(board, BlockedIn::sleep, deadline_ms));
+    ASSERT_TRUE(calls_of(run.journal_path, "VirtBoardStart", board).empty()) << "the start was over";
     ASSERT_TRUE(calls_of(run.journal_path, "VirtBoardStop", board).empty());
     ASSERT_EQ(kill(board, SIGTERM), 0);
 
