@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,28 +23,6 @@ extern char **environ;
 namespace harness {
 
 namespace {
-
-long long now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
-void pause_briefly() { usleep(10 * 1000); }
-
-// Polls until ready() holds or the time is up; true when it held.
-template <typename Ready> bool poll_until(int timeout_ms, Ready ready)
-{
-    long long deadline = now_ms() + timeout_ms;
-    for (;;) {
-        if (ready())
-            return true;
-        if (now_ms() >= deadline)
-            return false;
-        pause_briefly();
-    }
-}
 
 std::vector<std::string> environment_for(const RunOptions &options)
 {
@@ -190,6 +169,41 @@ const bool installed = [] {
 
 } // namespace
 
+long long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+bool poll_until(int timeout_ms, const std::function<bool()> &ready)
+{
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+        if (ready())
+            return true;
+        if (now_ms() >= deadline)
+            return false;
+        usleep(10 * 1000);
+    }
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+size_t count_of(const std::string &text, const std::string &part)
+{
+    if (part.empty())
+        return 0;
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        count++;
+    return count;
+}
+
 TempDir::TempDir()
 {
     char pattern[] = "/tmp/harness.XXXXXX";
@@ -234,7 +248,7 @@ Process start(const std::string &program, const RunOptions &options)
     if (process.pid < 0)
         ADD_FAILURE() << "fork failed: " << strerror(errno);
     // The files exist once the child has opened them; wait so readers never miss them.
-    poll_until(2000, [&] { return access(process.stderr_path.c_str(), F_OK) == 0; });
+    poll_until(deadline_ms, [&] { return access(process.stderr_path.c_str(), F_OK) == 0; });
     return process;
 }
 
@@ -399,6 +413,29 @@ RunOptions sim_options(const TempDir &dir, const json &description)
     }
     return options;
 }
+
+RunFolder::RunFolder() { write_file(config, "configuration\n"); }
+
+RunOptions RunFolder::options(const std::vector<std::string> &args, const json &description) const
+{
+    RunOptions run_options = sim_options(dir, description);
+    run_options.args = args;
+    return run_options;
+}
+
+std::vector<json> RunFolder::journal() const { return read_journal(journal_path); }
+
+std::vector<json> RunFolder::calls(const std::string &function) const
+{
+    return harness::calls(journal(), function);
+}
+
+bool RunFolder::wait_for_calls(const std::string &function, size_t count, int timeout_ms) const
+{
+    return harness::wait_for_calls(journal_path, function, count, timeout_ms);
+}
+
+void RunFolder::clear_journal() const { unlink(journal_path.c_str()); }
 
 void end_all_processes()
 {
