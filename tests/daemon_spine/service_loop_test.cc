@@ -92,7 +92,7 @@ TEST(ServiceLoop, StartsWithTheRecordAndStopsAtOnceOnSignal)
         EXPECT_EQ(daemon.exit_code(), 0);
         EXPECT_EQ(daemon.out() + daemon.err(), "");
         EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1) << "pid file left behind";
-        std::vector<json> journal = harness::read_journal(service.journal);
+        std::vector<json> journal = harness::read_journal(service.journal_path);
         ASSERT_EQ(journal.size(), 2u);
         expect_start_record(journal[0], service.config, c.ecc_log);
         EXPECT_EQ(journal[1]["fn"], "ZolCallCtrlClose");
@@ -120,7 +120,7 @@ TEST(ServiceLoop, HangupRestartsTheService)
 
     EXPECT_EQ(daemon.exit_code(), 0);
     std::vector<std::string> functions;
-    std::vector<json> journal = harness::read_journal(service.journal);
+    std::vector<json> journal = harness::read_journal(service.journal_path);
     for (const json &entry : journal)
         functions.push_back(entry["fn"]);
     EXPECT_EQ(functions, (std::vector<std::string>{
@@ -338,7 +338,7 @@ TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
     kill(daemon, SIGTERM);
     EXPECT_TRUE(harness::wait_pid_gone(daemon, within_the_wait_ms));
     EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1);
-    std::vector<json> journal = harness::read_journal(service.journal);
+    std::vector<json> journal = harness::read_journal(service.journal_path);
     ASSERT_EQ(harness::calls(journal, "ZolCallCtrlInit").size(), 1u);
     EXPECT_EQ(harness::calls(journal, "ZolCallCtrlInit")[0]["pid"], daemon);
     EXPECT_EQ(harness::calls(journal, "ZolCallCtrlClose").size(), 1u);

@@ -22,16 +22,9 @@ namespace {
 
 using harness::json;
 using harness::Process;
+using harness::count_of;
 using robustness::RunDir;
 using robustness::file_exists;
-
-size_t count_of(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        count++;
-    return count;
-}
 
 bool has_line_with(const std::string &text, const std::string &a, const std::string &b)
 {
@@ -67,6 +60,7 @@ TEST(BadInput, FirmwareDirectoryLongerThanItsPaths)
         RunDir run;
         std::string firmware_dir;
         Process daemon;
+        timespec started;
     };
     std::vector<Running> running(2);
     for (size_t i = 0; i < 2; i++) {
@@ -203,7 +197,7 @@ TEST(BadInput, RecordingBaseNameOfMoreThanTheBuffer)
         SCOPED_TRACE(length);
         RunDir run;
         const std::string base = run.dir.path + "/" + std::string(length - run.dir.path.size() - 1, 'n');
-        const std::string pid_path = run.dir.file("sulvet.pid");
+        const std::string pid_path = run.recorder_pid_file;
         Process recorder =
             harness::run(SULVET_BIN, run.options({"-p", pid_path, "-t", "1", "-i", "1", "-o", "2", base}), 10000);
 
@@ -229,9 +223,9 @@ TEST(BadInput, SpeechCountsAtTheEndsOfTheRange)
     json description = {{"channels",
                          {{"1", line(1, {INT_MAX, 1025, INT_MIN})}, {"2", line(2, {1025, INT_MIN})}}}};
     RunDir run;
-    const std::string base = run.dir.file("rec");
+    const std::string base = run.recording;
     Process recorder = harness::run(
-        SULVET_BIN, run.options({"-p", run.dir.file("sulvet.pid"), "-t", "1", "-i", "1", "-o", "2", base}, description),
+        SULVET_BIN, run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description),
         15000);
 
     EXPECT_EQ(recorder.exit_code(), 0) << recorder.out();

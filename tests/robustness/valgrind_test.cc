@@ -75,9 +75,9 @@ TEST(Valgrind, RecordingOfBothDirections)
                     {"speech", {{"seed", unit}, {"sizes", sizes}, {"total", total}, {"pace", false}}}};
     };
     json description = {{"channels", {{"1", finite(1, 50000, {1024, 300})}, {"2", finite(2, 20000, {17, 1024})}}}};
-    const std::string base = run.dir.file("rec");
+    const std::string base = run.recording;
     harness::RunOptions options =
-        run.options({"-p", run.dir.file("sulvet.pid"), "-t", "1", "-i", "1", "-o", "2", base}, description);
+        run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description);
     options.wrapper = memcheck;
 
     harness::Process recorder = harness::run(SULVET_BIN, options, valgrind_timeout_ms);
