@@ -65,7 +65,7 @@ bool wait_for_stdout(Process &process, const std::string &text, int timeout_ms);
 bool wait_for_stderr(Process &process, const std::string &text, int timeout_ms);
 void send_signal(const Process &process, int signal_number);
 // Starts, waits up to timeout_ms, and kills on timeout (the test then fails).
-Process run(const std::string &program, const RunOptions &options, int timeout_ms = 30000);
+Process run(const std::string &program, const RunOptions &options, int timeout_ms = deadline_ms);
 
 // The monotonic clock in milliseconds, for tests that measure a wait.
 long long now_ms();
@@ -95,6 +95,7 @@ enum class BlockedIn {
 bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms);
 // Waits until the process is stopped (as by SIGSTOP); false on timeout.
 bool wait_until_stopped(pid_t pid, int timeout_ms);
+
 // For a descendant that has come back to the test process (see above): waits for
 // it to end and reaps it; its raw wait status, or -1 on timeout.
 int wait_child_status(pid_t pid, int timeout_ms);
