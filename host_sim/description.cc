@@ -146,13 +146,9 @@ ChannelDesc channel_desc(int number, const json &value, bool pace)
 
 ConnectionDesc connection_desc(const json &value)
 {
-    static const char *const names[8] = {"source_type",      "source_channel",
-                                         "source_aux",       "source_slot",
-                                         "destination_type", "destination_channel",
-                                         "destination_aux",  "destination_slot"};
     ConnectionDesc connection;
-    for (size_t i = 0; i < 8; ++i)
-        read(value, names[i], connection.words[i]);
+    for (size_t i = 0; i < switch_connection::endpoint_count; ++i)
+        read(value, switch_connection::endpoints[i].name, connection.words[i]);
     read(value, "result", connection.result);
     // An all-zero record is how a caller starts a new lookup, so an entry
     // that leaves the record all zero would hand out the list forever.

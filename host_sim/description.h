@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "records.h"
+
 namespace host_sim {
 
 struct FeatureDesc {
@@ -64,7 +66,7 @@ struct ChannelDesc {
 // One connection of the switch: source type, channel, aux, slot, then the
 // destination's four words, in record order.
 struct ConnectionDesc {
-    std::array<int32_t, 8> words{};
+    std::array<int32_t, switch_connection::endpoint_count> words{};
     int32_t result = 1;
 };
 

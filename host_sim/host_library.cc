@@ -60,7 +60,7 @@ void write_module_info(void *args, const ModuleDesc &module, int32_t asked)
     set_u32(args, m::presence_a, module.presence_a);
     set_u32(args, m::channel_count, module.channel_count);
     set_u32(args, m::presence_b, module.presence_b);
-    set_text(args, m::board_name, m::board_name_size, module.board_name);
+    set_text(args, m::board_name, module.board_name);
 }
 
 } // namespace
@@ -88,11 +88,8 @@ int ZolCallCtrlInit(CallCtrlInitArgs *args)
     if (!args)
         return no_record(entry);
     const void *config = get_ptr(args, c::config_path);
-    entry["in"] = {{"config_path", text_at(config)},
-                   {"init_setting", get_i32(args, c::init_setting)},
-                   {"ecc_log_path", text_at(get_ptr(args, c::ecc_log_path))}};
-    entry["zero"] = zero_except(args, c::size, {{c::config_path, 4}, {c::init_setting, 4},
-                                               {c::ecc_log_path, 4}});
+    entry["in"] = input_fields(args, c::inputs);
+    entry["zero"] = zero_except(args, c::size, c::inputs);
     HostState &state = host_state();
     CallCtrlResult outcome;
     if (state.call_ctrl_starts < description.call_ctrl.size())
@@ -106,7 +103,7 @@ int ZolCallCtrlInit(CallCtrlInitArgs *args)
     }
     // A mark of the library's own, so that a record reused without being
     // zero-filled again shows in the next start's "zero".
-    set_u32(args, 0, 0x5a5a5a5a);
+    set_u32(args, c::library_mark, 0x5a5a5a5a);
     if (outcome.result != 0)
         record_failure(args, "call control did not start");
     return finish(entry, outcome.result);
@@ -127,11 +124,8 @@ ZolHandle ZolSessionAttach(LineSessionArgs *args)
         return nullptr;
     }
     uint8_t number = get_u8(args, l::module_number);
-    entry["in"] = {{"attach_setting_a", get_u8(args, l::attach_setting_a)},
-                   {"module_number", number},
-                   {"attach_setting_b", get_i32(args, l::attach_setting_b)}};
-    entry["zero"] = zero_except(args, l::size, {{l::attach_setting_a, 1}, {l::module_number, 1},
-                                               {l::attach_setting_b, 4}});
+    entry["in"] = input_fields(args, l::session_attach_inputs);
+    entry["zero"] = zero_except(args, l::size, l::session_attach_inputs);
     Handle *handle = nullptr;
     auto it = description.modules.find(number);
     if (it != description.modules.end() && it->second.attach)
@@ -162,8 +156,8 @@ int ZolModuleInfo(ZolHandle module_or_null, ModuleInfoArgs *args)
     if (!args)
         return no_record(entry);
     int32_t asked = get_i32(args, m::module_number);
-    entry["in"] = {{"module_number", asked}};
-    entry["zero"] = zero_except(args, m::size, {{m::module_number, 4}});
+    entry["in"] = input_fields(args, m::inputs);
+    entry["zero"] = zero_except(args, m::size, m::inputs);
     const ModuleDesc *module = nullptr;
     if (module_or_null) {
         module = module_of(find_handle(module_or_null));
@@ -203,7 +197,7 @@ int ZolFeatureSetQuery(ZolHandle module, FeatureQueryArgs *args)
     }
     const FeatureDesc &feature = desc->features[handle->next_feature++];
     set_i32(args, f::status, feature.status);
-    set_text(args, f::feature_name, f::feature_name_size, feature.name);
+    set_text(args, f::feature_name, feature.name);
     set_i32(args, f::feature_value, feature.value);
     entry["feature"] = feature.name;
     return finish(entry, 0);
@@ -218,20 +212,14 @@ int ZolFirmwareDownload(ZolHandle module, FirmwareDownloadArgs *args)
         return no_record(entry);
     const void *path = get_ptr(args, d::image_path);
     int32_t kind = get_i32(args, d::image_kind);
-    entry["in"] = {{"image_path", text_at(path)},
-                   {"download_setting_a", get_i32(args, d::download_setting_a)},
-                   {"image_kind", kind},
-                   {"download_setting_b", get_i32(args, d::download_setting_b)},
-                   {"firmware_option", get_i32(args, d::firmware_option)}};
-    entry["zero"] = zero_except(args, d::size, {{d::image_path, 4}, {d::download_setting_a, 4},
-                                               {d::image_kind, 4}, {d::download_setting_b, 4},
-                                               {d::firmware_option, 4}});
+    entry["in"] = input_fields(args, d::inputs);
+    entry["zero"] = zero_except(args, d::size, d::inputs);
     const ModuleDesc *desc = module_of(find_handle(module));
     if (!desc)
         return finish(entry, -1);
-    const std::optional<DownloadOutcome> &given = kind == 2 ? desc->ppc : desc->dsp;
+    const std::optional<DownloadOutcome> &given = kind == d::ppc_image ? desc->ppc : desc->dsp;
     DownloadOutcome outcome;
-    if (kind != 1 && kind != 2)
+    if (kind != d::dsp_image && kind != d::ppc_image)
         outcome = {1, EINVAL};
     else if (given)
         outcome = *given;
@@ -254,8 +242,8 @@ int ZolErrorMessage(ZolHandle handle_or_null, void *failed_args, ErrorTextBuffer
     if (!text)
         return finish(entry, -1);
     // Always NUL-ended: at most 128 characters of the failure text.
-    std::string message = state.failure_text.substr(0, e::message_text_size - 1);
-    set_text(text, e::message_text, e::message_text_size, message);
+    std::string message = state.failure_text.substr(0, e::message_text.width - 1);
+    set_text(text, e::message_text, message);
     entry["text"] = message;
     return finish(entry, 0);
 }

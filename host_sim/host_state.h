@@ -44,7 +44,7 @@ struct SwitchLookup {
     size_t next = 0;
     int calls = 0;
     bool have_last = false;
-    std::array<uint8_t, 596> last{};
+    std::array<uint8_t, switch_connection::size> last{};
 };
 
 struct HostState {

@@ -93,4 +93,26 @@ nlohmann::ordered_json text_at(const void *pointer)
     return std::string(text, strnlen(text, 65536));
 }
 
+nlohmann::ordered_json input_fields(const void *record, const Fields &fields)
+{
+    nlohmann::ordered_json in = nlohmann::ordered_json::object();
+    const uint8_t *bytes = static_cast<const uint8_t *>(record);
+    for (const Field &field : fields) {
+        switch (field.kind) {
+        case Kind::i32: in[field.name] = get_i32(record, field); break;
+        case Kind::u8: in[field.name] = get_u8(record, field); break;
+        case Kind::text: in[field.name] = text_at(get_ptr(record, field)); break;
+        case Kind::address: in[field.name] = reinterpret_cast<uintptr_t>(get_ptr(record, field)); break;
+        case Kind::bytes:
+            in[field.name] = std::vector<uint8_t>(bytes + field.offset, bytes + field.offset + field.width);
+            break;
+        case Kind::chars:
+            in[field.name] = std::string(reinterpret_cast<const char *>(bytes) + field.offset,
+                                         strnlen(reinterpret_cast<const char *>(bytes) + field.offset, field.width));
+            break;
+        }
+    }
+    return in;
+}
+
 } // namespace host_sim

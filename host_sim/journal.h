@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "records.h"
+
 namespace host_sim {
 
 using Entry = nlohmann::ordered_json;
@@ -19,6 +21,8 @@ bool journal_enabled();
 void journal_write(Entry &entry);
 // The NUL-ended text at a pointer field, or null for a null pointer.
 nlohmann::ordered_json text_at(const void *pointer);
+// The journal's "in": each of the fields by its name, as its kind shows it.
+nlohmann::ordered_json input_fields(const void *record, const Fields &fields);
 
 } // namespace host_sim
 

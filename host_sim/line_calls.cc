@@ -50,8 +50,8 @@ ZolHandle ZolLineAttach(LineSessionArgs *args)
         return nullptr;
     }
     int32_t number = get_i32(args, l::channel_number);
-    entry["in"] = {{"channel_number", number}};
-    entry["zero"] = zero_except(args, l::size, {{l::channel_number, 4}});
+    entry["in"] = input_fields(args, l::line_attach_inputs);
+    entry["zero"] = zero_except(args, l::size, l::line_attach_inputs);
     Handle *handle = nullptr;
     auto it = description.channels.find(number);
     if (it != description.channels.end() && it->second.attach)
@@ -70,11 +70,8 @@ int ZolLineReset(ZolHandle line, LineSessionArgs *args)
     Entry entry = handle_entry("ZolLineReset", line);
     if (!args)
         return no_record(entry);
-    entry["in"] = {{"reset_text", text_at(get_ptr(args, l::reset_text))},
-                   {"reset_setting_a", get_i32(args, l::reset_setting_a)},
-                   {"reset_setting_b", get_i32(args, l::reset_setting_b)}};
-    entry["zero"] = zero_except(args, l::size, {{l::reset_text, 4}, {l::reset_setting_a, 4},
-                                                {l::reset_setting_b, 4}});
+    entry["in"] = input_fields(args, l::reset_inputs);
+    entry["zero"] = zero_except(args, l::size, l::reset_inputs);
     Handle *handle = find_handle(line);
     if (!handle)
         return finish(entry, -1);
@@ -136,9 +133,9 @@ int ZolLineAlert(LineSessionArgs *args)
     if (!args)
         return no_record(entry);
     AddressBytes address = address_bytes(static_cast<uint8_t *>(static_cast<void *>(args)) +
-                                         l::app_address);
-    entry["in"] = {{"app_address", address_json(address)}};
-    entry["zero"] = zero_except(args, l::size, {{l::app_address, 4}});
+                                         l::app_address.offset);
+    entry["in"] = input_fields(args, l::alert_inputs);
+    entry["zero"] = zero_except(args, l::size, l::alert_inputs);
     Handle *handle = find_line_by_app_address(address);
     entry["line"] = handle_name(handle);
     return finish(entry, handle ? 0 : -1);
@@ -151,8 +148,8 @@ int ZolRcvProcessPkt(ZolHandle line, ReceivePacketArgs *args)
     Entry entry = handle_entry("ZolRcvProcessPkt", line);
     if (!args)
         return no_record(entry);
-    entry["in"] = {{"receive_setting", get_i32(args, r::receive_setting)}};
-    entry["zero"] = zero_except(args, r::size, {{r::receive_setting, 4}});
+    entry["in"] = input_fields(args, r::inputs);
+    entry["zero"] = zero_except(args, r::size, r::inputs);
     Handle *handle = find_handle(line);
     const ChannelDesc *desc = channel_of(handle);
     if (!desc)

@@ -14,24 +14,6 @@ constexpr int32_t record_control_stop = 0xFFFF;
 constexpr uint64_t bytes_per_second = 8000;
 constexpr long max_pace_sleep_ns = 1000000000L; // a paced call never waits longer
 
-const size_t endpoint_words[8] = {
-    switch_connection::source_type,      switch_connection::source_channel,
-    switch_connection::source_aux,       switch_connection::source_slot,
-    switch_connection::destination_type, switch_connection::destination_channel,
-    switch_connection::destination_aux,  switch_connection::destination_slot};
-
-nlohmann::ordered_json endpoint_fields(const void *args)
-{
-    static const char *const names[8] = {"source_type",      "source_channel",
-                                         "source_aux",       "source_slot",
-                                         "destination_type", "destination_channel",
-                                         "destination_aux",  "destination_slot"};
-    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    for (size_t i = 0; i < 8; ++i)
-        fields[names[i]] = get_i32(args, endpoint_words[i]);
-    return fields;
-}
-
 // The count that the next data call on this line returns, or nullopt when
 // this call is the one that fails.
 std::optional<int32_t> next_count(SpeechState &speech, const SpeechDesc &desc, int32_t control)
@@ -132,8 +114,8 @@ int ZolCallSWGetConns(ZolHandle line, SwitchConnectionArgs *args)
         record_failure(args, board.error_text);
     } else if (lookup.next < board.connections.size()) {
         const ConnectionDesc &connection = board.connections[lookup.next++];
-        for (size_t i = 0; i < 8; ++i)
-            set_i32(args, endpoint_words[i], connection.words[i]);
+        for (size_t i = 0; i < s::endpoint_count; ++i)
+            set_i32(args, s::endpoints[i], connection.words[i]);
         result = connection.result;
         entry["connection"] = lookup.next - 1;
     }
@@ -149,11 +131,9 @@ int ZolCallSWConnect(ZolHandle line, SwitchConnectionArgs *args)
     Entry entry = handle_entry("ZolCallSWConnect", line);
     if (!args)
         return no_record(entry);
-    nlohmann::ordered_json in = endpoint_fields(args);
     int32_t flag = get_i32(args, s::connect_flag);
-    in["connect_flag"] = flag;
-    entry["in"] = in;
-    entry["zero"] = zero_except(args, s::size, {{s::source_type, 16}, {s::destination_type, 20}});
+    entry["in"] = input_fields(args, s::connect_inputs);
+    entry["zero"] = zero_except(args, s::size, s::connect_inputs);
     const ChannelDesc *desc = channel_of(find_handle(line));
     if (!desc)
         return finish(entry, -1);
@@ -161,28 +141,6 @@ int ZolCallSWConnect(ZolHandle line, SwitchConnectionArgs *args)
     if (result < 0)
         record_failure(args, desc->error_text);
     return finish(entry, result);
-}
-
-// The journal's view of a data call: its input words and the bytes that must be zero.
-static void describe_record_call(Entry &entry, const void *args)
-{
-    namespace r = speech_record;
-    nlohmann::ordered_json in = nlohmann::ordered_json::object();
-    for (auto [name, offset] : {std::pair{"record_setting_a", r::record_setting_a},
-                                {"record_control", r::record_control},
-                                {"record_setting_b", r::record_setting_b},
-                                {"word_24", r::word_24}, {"word_28", r::word_28},
-                                {"word_44", r::word_44}, {"word_48", r::word_48}})
-        in[name] = get_i32(args, offset);
-    in["data_buffer"] = reinterpret_cast<uintptr_t>(get_ptr(args, r::data_buffer));
-    in["buffer_size"] = get_i32(args, r::buffer_size);
-    in["word_140"] = get_i32(args, r::word_140);
-    in["word_148"] = get_i32(args, r::word_148);
-    entry["in"] = in;
-    // The status is the library's own output, left in the reused record.
-    entry["zero"] = zero_except(args, r::size, {{r::status, 4}, {r::record_setting_a, 12},
-                                                {r::word_24, 8}, {r::word_44, 16},
-                                                {r::word_140, 4}, {r::word_148, 4}});
 }
 
 int ZolSpeechRecordData(ZolHandle line, SpeechRecordArgs *args)
@@ -196,8 +154,11 @@ int ZolSpeechRecordData(ZolHandle line, SpeechRecordArgs *args)
     int32_t buffer_size = get_i32(args, r::buffer_size);
     int32_t control = get_i32(args, r::record_control);
     // One call per buffer of a recording: without a journal, skip describing it.
-    if (journal_enabled())
-        describe_record_call(entry, args);
+    if (journal_enabled()) {
+        entry["in"] = input_fields(args, r::inputs);
+        // The status is the library's own output, left in the reused record.
+        entry["zero"] = zero_except(args, r::size, r::inputs, {r::status});
+    }
     Handle *handle = find_handle(line);
     const ChannelDesc *desc = channel_of(handle);
     if (!desc)

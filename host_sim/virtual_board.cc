@@ -41,8 +41,7 @@ void write_result(void *args, uint32_t code, const std::string &text)
 {
     namespace v = virt_board;
     set_u32(args, v::result_code, code);
-    set_text(args, v::result_text, v::result_text_size,
-             text.substr(0, v::result_text_size - 1));
+    set_text(args, v::result_text, text.substr(0, v::result_text.width - 1));
 }
 
 Entry board_entry(const char *function, const void *args)
@@ -83,8 +82,8 @@ int VirtBoardStart(VirtBoardArgs *args)
         return finish(entry, -1);
     }
     int32_t module = get_i32(args, v::module_number);
-    entry["in"] = {{"module_number", module}, {"start_setting", get_i32(args, v::start_setting)}};
-    entry["zero"] = zero_except(args, v::size, {{v::module_number, 4}, {v::start_setting, 4}});
+    entry["in"] = input_fields(args, v::start_inputs);
+    entry["zero"] = zero_except(args, v::size, v::start_inputs);
     started_module = module;
     if (board.start_delay_ms > 0) {
         timespec pause = {board.start_delay_ms / 1000, (board.start_delay_ms % 1000) * 1000000L};

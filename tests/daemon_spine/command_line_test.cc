@@ -26,7 +26,7 @@ TEST(CommandLine, NoArgumentDoesNothing)
     EXPECT_EQ(daemon.exit_code(), 0);
     EXPECT_EQ(daemon.out(), "");
     EXPECT_EQ(daemon.err(), "");
-    EXPECT_TRUE(harness::read_journal(service.journal).empty());
+    EXPECT_TRUE(harness::read_journal(service.journal_path).empty());
 }
 
 // Without -c nothing of the service happens: no handler, no fork for -D, no
@@ -41,7 +41,7 @@ TEST(CommandLine, WithoutConfigurationNothingOfTheServiceHappens)
     EXPECT_EQ(daemon.out() + daemon.err(), "");
     EXPECT_FALSE(harness::pid_alive(daemon.pid));
     EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1);
-    EXPECT_TRUE(harness::read_journal(service.journal).empty());
+    EXPECT_TRUE(harness::read_journal(service.journal_path).empty());
 }
 
 TEST(CommandLine, RejectedOptionsPrintTheUsageAndEndWith255)
@@ -76,7 +76,7 @@ TEST(CommandLine, RejectedOptionsPrintTheUsageAndEndWith255)
         // The usage comes before anything else could happen.
         EXPECT_EQ(access(verbose.c_str(), F_OK), -1);
         EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1);
-        EXPECT_TRUE(harness::read_journal(service.journal).empty());
+        EXPECT_TRUE(harness::read_journal(service.journal_path).empty());
     }
 }
 
@@ -108,7 +108,7 @@ TEST(CommandLine, VerboseStdoutPrintsTheOptionsInOrder)
         EXPECT_EQ(daemon.exit_code(), 0);
         EXPECT_EQ(daemon.out(), c.print_out);
         EXPECT_EQ(access(service.dir.file("elsewhere").c_str(), F_OK), -1);
-        std::vector<json> journal = harness::read_journal(service.journal);
+        std::vector<json> journal = harness::read_journal(service.journal_path);
         ASSERT_GE(journal.size(), 2u);
         EXPECT_EQ(journal[0]["fn"], "ZolDebugModeSet");
         EXPECT_EQ(journal[0]["in"]["mode"], -1);
@@ -141,9 +141,9 @@ TEST(CommandLine, VerboseFileTakesBothOutputs)
             harness::write_file(verbose, "earlier run\n");
         harness::Process daemon = harness::start(
             TARVOLD_BIN, service.options({"-c", service.config, "-p", service.pid_file, "-v", verbose}));
-        ASSERT_TRUE(harness::wait_for_file_text(verbose, "Running KM4862 ECC\n", 5000));
+        ASSERT_TRUE(harness::wait_for_file_text(verbose, "Running KM4862 ECC\n", harness::deadline_ms));
         harness::send_signal(daemon, SIGTERM);
-        ASSERT_TRUE(harness::wait_exit(daemon, 2000));
+        ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
 
         EXPECT_EQ(daemon.exit_code(), 0);
         EXPECT_EQ(daemon.out(), "");

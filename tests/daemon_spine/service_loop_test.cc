@@ -24,14 +24,30 @@ namespace {
 
 std::string pid_line(pid_t pid) { return std::to_string(pid) + "\n"; }
 
-// Starts the daemon and waits until the service has been started `starts` times.
+// The deadline of a stop or a restart that must end the daemon's wait at once:
+// well below its 60-second wait step, so one that only comes at the end of the
+// step still fails.
+const int within_the_wait_ms = 20000;
+
+// Waits until the daemon is back in its wait for a stop or a restart. Its
+// handlers are in before the first start, but a SIGHUP that comes while the
+// service is still starting is taken for that start: only from the wait on
+// does it ask for a restart of its own.
+bool wait_until_in_the_wait(const harness::Process &daemon)
+{
+    return harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms);
+}
+
+// Starts the daemon and waits until the service has started and the daemon
+// waits for a signal.
 harness::Process start_service(const ServiceDir &service, std::vector<std::string> extra_args = {},
                                const json &description = nullptr)
 {
     std::vector<std::string> args = {"-c", service.config, "-p", service.pid_file};
     args.insert(args.end(), extra_args.begin(), extra_args.end());
     harness::Process daemon = harness::start(TARVOLD_BIN, service.options(args, description));
-    EXPECT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, 5000)) << daemon.err();
+    EXPECT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, harness::deadline_ms)) << daemon.err();
+    EXPECT_TRUE(wait_until_in_the_wait(daemon)) << daemon.err();
     return daemon;
 }
 
@@ -48,7 +64,7 @@ void expect_start_record(const json &init, const std::string &config, const std:
 void send_while_stopped(const harness::Process &daemon, const std::vector<int> &signals)
 {
     harness::send_signal(daemon, SIGSTOP);
-    usleep(50 * 1000);
+    ASSERT_TRUE(harness::wait_until_stopped(daemon.pid, harness::deadline_ms));
     for (int signal_number : signals)
         harness::send_signal(daemon, signal_number);
     harness::send_signal(daemon, SIGCONT);
@@ -69,16 +85,15 @@ TEST(ServiceLoop, StartsWithTheRecordAndStopsAtOnceOnSignal)
         SCOPED_TRACE(strsignal(c.stop_signal));
         ServiceDir service;
         harness::Process daemon = start_service(service, c.ecc_args);
-        ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, "\n", 2000));
+        ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, "\n", harness::deadline_ms));
         EXPECT_EQ(harness::read_file(service.pid_file), pid_line(daemon.pid));
-        usleep(100 * 1000); // well into the wait
         harness::send_signal(daemon, c.stop_signal);
 
-        ASSERT_TRUE(harness::wait_exit(daemon, 1000)) << "the stop waited for the end of the wait";
+        ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms)) << "the stop waited for the end of the wait";
         EXPECT_EQ(daemon.exit_code(), 0);
         EXPECT_EQ(daemon.out() + daemon.err(), "");
         EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1) << "pid file left behind";
-        std::vector<json> journal = harness::read_journal(service.journal);
+        std::vector<json> journal = harness::read_journal(service.journal_path);
         ASSERT_EQ(journal.size(), 2u);
         expect_start_record(journal[0], service.config, c.ecc_log);
         EXPECT_EQ(journal[1]["fn"], "ZolCallCtrlClose");
@@ -93,20 +108,20 @@ TEST(ServiceLoop, HangupRestartsTheService)
     json description = {{"call_ctrl", {{"results", {{{"result", 0}}, {{"result", 2}}}}}}};
     harness::Process daemon =
         start_service(service, {"-v", "stdout", "-l", "ecc.log"}, description);
-    usleep(100 * 1000);
     harness::send_signal(daemon, SIGHUP);
-    ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 2, 1000)) << "no restart at once";
+    ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 2, within_the_wait_ms)) << "no restart at once";
+    ASSERT_TRUE(wait_until_in_the_wait(daemon));
 
     // Several SIGHUPs in one wait: one restart.
     send_while_stopped(daemon, {SIGHUP, SIGHUP, SIGHUP});
-    ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 3, 1000));
-    usleep(300 * 1000);
+    ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 3, within_the_wait_ms));
+    ASSERT_TRUE(wait_until_in_the_wait(daemon));
     harness::send_signal(daemon, SIGTERM);
-    ASSERT_TRUE(harness::wait_exit(daemon, 1000));
+    ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
 
     EXPECT_EQ(daemon.exit_code(), 0);
     std::vector<std::string> functions;
-    std::vector<json> journal = harness::read_journal(service.journal);
+    std::vector<json> journal = harness::read_journal(service.journal_path);
     for (const json &entry : journal)
         functions.push_back(entry["fn"]);
     EXPECT_EQ(functions, (std::vector<std::string>{
@@ -126,9 +141,8 @@ TEST(ServiceLoop, StopWinsOverARestartThatArrivesWithIt)
         SCOPED_TRACE(strsignal(order[0]));
         ServiceDir service;
         harness::Process daemon = start_service(service);
-        usleep(50 * 1000);
         send_while_stopped(daemon, order);
-        ASSERT_TRUE(harness::wait_exit(daemon, 1000));
+        ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
 
         EXPECT_EQ(daemon.exit_code(), 0);
         EXPECT_EQ(service.calls("ZolCallCtrlInit").size(), 1u);
@@ -153,7 +167,7 @@ TEST(ServiceLoop, StopAtARandomMomentEndsTheDaemonAtOnce)
         harness::Process daemon = harness::start(
             TARVOLD_BIN, service.options({"-c", service.config, "-p", service.pid_file}));
         if (service_started) {
-            ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, 5000));
+            ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, harness::deadline_ms));
         } else {
             pause_up_to(20000);
         }
@@ -164,7 +178,7 @@ TEST(ServiceLoop, StopAtARandomMomentEndsTheDaemonAtOnce)
         pause_up_to(2000);
         harness::send_signal(daemon, SIGTERM);
 
-        ASSERT_TRUE(harness::wait_exit(daemon, 1000)) << "the stop was lost";
+        ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms)) << "the stop was lost";
         if (service_started) {
             EXPECT_EQ(daemon.exit_code(), 0);
         } else { // it may have been ended before its handlers were installed
@@ -200,7 +214,7 @@ TEST(ServiceLoop, StartFailureEndsWith255)
         std::vector<std::string> args = {"-c", service.config, "-p", service.pid_file};
         args.insert(args.end(), c.ecc_args.begin(), c.ecc_args.end());
         json description = {{"call_ctrl", {{"results", c.results}}}};
-        harness::Process daemon = harness::run(TARVOLD_BIN, service.options(args, description), 5000);
+        harness::Process daemon = harness::run(TARVOLD_BIN, service.options(args, description), harness::deadline_ms);
 
         EXPECT_EQ(daemon.exit_code(), 255);
         EXPECT_EQ(daemon.err(), c.messages);
@@ -217,9 +231,8 @@ TEST(ServiceLoop, RestartFailureEndsWith255AndLeavesTheServiceClosed)
         {"call_ctrl",
          {{"results", {{{"result", 0}}, {{"result", -7}, {"detail_a", 1}, {"detail_b", 2}}}}}}};
     harness::Process daemon = start_service(service, {"-l", "ecc.log"}, description);
-    usleep(50 * 1000);
     harness::send_signal(daemon, SIGHUP);
-    ASSERT_TRUE(harness::wait_exit(daemon, 1000));
+    ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
 
     EXPECT_EQ(daemon.exit_code(), 255);
     EXPECT_EQ(daemon.err(), "Unable to start Keldra Host Service(-7) [1:2]\nSee 'ecc.log' for more details\n");
@@ -236,11 +249,11 @@ TEST(PidLine, AppendedAfterWhatTheFileHeld)
     const std::string earlier = "Virtual Board 0x41: 4000000\n4000001\n";
     harness::write_file(service.pid_file, earlier);
     harness::Process daemon = start_service(service);
-    ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, pid_line(daemon.pid), 2000));
+    ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, pid_line(daemon.pid), harness::deadline_ms));
     EXPECT_EQ(harness::read_file(service.pid_file), earlier + pid_line(daemon.pid));
 
     harness::send_signal(daemon, SIGTERM);
-    ASSERT_TRUE(harness::wait_exit(daemon, 1000));
+    ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
     EXPECT_EQ(daemon.exit_code(), 0);
     EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1);
 }
@@ -251,9 +264,10 @@ TEST(PidLine, FileThatCannotBeOpenedIsReportedAndTheServiceRuns)
     std::string path = service.dir.file("no/such/folder/tarvold.pid");
     harness::Process daemon = harness::start(
         TARVOLD_BIN, service.options({"-c", service.config, "-p", path}));
-    ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, 5000));
+    // The handlers are in before the service starts.
+    ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, harness::deadline_ms));
     harness::send_signal(daemon, SIGTERM);
-    ASSERT_TRUE(harness::wait_exit(daemon, 1000));
+    ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
 
     EXPECT_EQ(daemon.exit_code(), 0);
     EXPECT_EQ(daemon.err(), "Couldn't fopen " + path + ": No such file or directory\n");
@@ -274,7 +288,7 @@ struct SyslogSocket {
         snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
         if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
             ADD_FAILURE() << "cannot bind " << path;
-        timeval timeout = {2, 0};
+        timeval timeout = {harness::deadline_ms / 1000, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     }
     ~SyslogSocket() { close(fd); }
@@ -306,10 +320,10 @@ TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
     harness::RunOptions options = syslog_socket.wrap(service.options(
         {"-D", "-c", service.config, "-p", service.pid_file, "-v", verbose}));
     harness::Process started = harness::start(TARVOLD_BIN, options);
-    ASSERT_TRUE(harness::wait_exit(started, 2000));
+    ASSERT_TRUE(harness::wait_exit(started, harness::deadline_ms));
     EXPECT_EQ(started.exit_code(), 0) << started.err();
 
-    ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, "\n", 2000));
+    ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, "\n", harness::deadline_ms));
     pid_t daemon = std::stoi(harness::read_file(service.pid_file));
     EXPECT_NE(daemon, started.pid);
     EXPECT_TRUE(harness::pid_alive(daemon));
@@ -323,9 +337,9 @@ TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
                                                verbose + "\n -D\n\n\n");
 
     kill(daemon, SIGTERM);
-    EXPECT_TRUE(harness::wait_pid_gone(daemon, 1000));
+    EXPECT_TRUE(harness::wait_pid_gone(daemon, within_the_wait_ms));
     EXPECT_EQ(access(service.pid_file.c_str(), F_OK), -1);
-    std::vector<json> journal = harness::read_journal(service.journal);
+    std::vector<json> journal = harness::read_journal(service.journal_path);
     ASSERT_EQ(harness::calls(journal, "ZolCallCtrlInit").size(), 1u);
     EXPECT_EQ(harness::calls(journal, "ZolCallCtrlInit")[0]["pid"], daemon);
     EXPECT_EQ(harness::calls(journal, "ZolCallCtrlClose").size(), 1u);
@@ -345,7 +359,7 @@ TEST(Daemonise, ForkThatFailsEndsWith255)
     options.wrapper = {"prlimit", "--nproc=1", "setpriv", "--reuid=65533", "--regid=65533",
                        "--clear-groups"};
     options.args = {"-D", "-c", service.config, "-p", service.pid_file};
-    harness::Process daemon = harness::run(TARVOLD_BIN, options, 5000);
+    harness::Process daemon = harness::run(TARVOLD_BIN, options, harness::deadline_ms);
 
     EXPECT_EQ(daemon.exit_code(), 255);
     EXPECT_EQ(daemon.err(), "Couldn't fork: Resource temporarily unavailable\n");

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "board_detect.h"
-#include "sim_boards.h"
+#include "in_process.h"
 
 using harness::json;
 
@@ -77,7 +77,7 @@ std::vector<DetectCase> detect_cases()
     };
 }
 
-class BoardDetect : public SimBoards {};
+class BoardDetect : public harness::InProcessStandIn {};
 
 TEST_F(BoardDetect, BoardNameTableGivesTypeAndFlag)
 {
@@ -88,7 +88,7 @@ TEST_F(BoardDetect, BoardNameTableGivesTypeAndFlag)
         module["attach"] = true;
         modules[std::to_string(i + 2)] = module;
     }
-    use_boards({{"modules", modules}});
+    use({{"modules", modules}});
 
     for (size_t i = 0; i < cases.size(); i++) {
         const DetectCase &c = cases[i];
@@ -159,7 +159,7 @@ TEST_F(BoardDetect, FeatureWalk)
     json modules = json::object();
     for (size_t i = 0; i < std::size(cases); i++)
         modules[std::to_string(i + 2)] = module_named("KQ4810 TALVERIN", cases[i].features);
-    use_boards({{"modules", modules}});
+    use({{"modules", modules}});
 
     for (size_t i = 0; i < std::size(cases); i++) {
         const WalkCase &c = cases[i];
@@ -180,7 +180,7 @@ TEST_F(BoardDetect, FeatureWalk)
 
 TEST_F(BoardDetect, AttachResetAndDetachRecords)
 {
-    use_boards({{"modules", {{"44", module_named("CASTOV")}}}});
+    use({{"modules", {{"44", module_named("CASTOV")}}}});
 
     ZolHandle module = attach_module(300);
     ASSERT_NE(module, nullptr);
@@ -218,7 +218,7 @@ TEST_F(BoardDetect, AttachResetAndDetachRecords)
 
 TEST_F(BoardDetect, AbsentModuleGetsNoResetAndNullNeedsNoDetach)
 {
-    use_boards({{"modules", {{"7", {{"attach", false}}}}}});
+    use({{"modules", {{"7", {{"attach", false}}}}}});
 
     EXPECT_EQ(attach_module(7), nullptr);
     EXPECT_EQ(attach_module(8), nullptr);

@@ -10,21 +10,21 @@
 #include "daemon.h"
 #include "firmware.h"
 #include "module_description.h"
-#include "sim_boards.h"
+#include "in_process.h"
 
 using harness::json;
 using lines = std::vector<std::string>;
 
 namespace {
 
-class Download : public SimBoards {
+class Download : public harness::InProcessStandIn {
 protected:
     void TearDown() override { firmware_option = 0; }
 
     // Downloads one board type's images to a module that loads everything.
     lines download(const std::string &firmware_dir, int board_type, int expected_result)
     {
-        use_boards({{"modules", {{"2", module_named("MERODAN")}}}});
+        use({{"modules", {{"2", module_named("MERODAN")}}}});
         ZolHandle module = attach_module(2);
         EXPECT_NE(module, nullptr);
         lines logged = logged_lines([&] {
@@ -47,7 +47,7 @@ TEST_F(Download, ImagesOfEachBoardType)
 {
     const char *dsp_images[8] = {"dsp4800_ld.hex", "dsp4800_ld.hex", "dsp4800.hex",    "dsp4800.hex",
                                  "dsp4800_v34.hex", "dsp4800_ud.hex", "dsp4862_ud.hex", "dsp4800_ld.hex"};
-    use_boards({{"modules", {{"2", module_named("MERODAN")}}}});
+    use({{"modules", {{"2", module_named("MERODAN")}}}});
     ZolHandle module = attach_module(2);
     ASSERT_NE(module, nullptr);
     for (int board_type = 0; board_type < 8; board_type++) {
@@ -184,7 +184,7 @@ TEST_F(Download, PrepareModuleOutcomes)
     for (const PrepareCase &c : cases)
         if (!c.module.is_null())
             modules[std::to_string(c.module_number)] = c.module;
-    use_boards({{"modules", modules}});
+    use({{"modules", modules}});
 
     for (const PrepareCase &c : cases) {
         SCOPED_TRACE(c.label);

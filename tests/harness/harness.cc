@@ -6,10 +6,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,28 +23,6 @@ extern char **environ;
 namespace harness {
 
 namespace {
-
-long long now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
-void pause_briefly() { usleep(10 * 1000); }
-
-// Polls until ready() holds or the time is up; true when it held.
-template <typename Ready> bool poll_until(int timeout_ms, Ready ready)
-{
-    long long deadline = now_ms() + timeout_ms;
-    for (;;) {
-        if (ready())
-            return true;
-        if (now_ms() >= deadline)
-            return false;
-        pause_briefly();
-    }
-}
 
 std::vector<std::string> environment_for(const RunOptions &options)
 {
@@ -103,12 +83,49 @@ std::vector<char *> pointers_to(std::vector<std::string> &strings)
     _exit(127);
 }
 
-bool is_zombie(pid_t pid)
+// The state letter of /proc/PID/stat (R, S, T, Z, ...); '\0' when unreadable.
+char process_state(pid_t pid)
 {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     size_t close_paren = stat.rfind(')');
-    return close_paren != std::string::npos && close_paren + 2 < stat.size() &&
-           stat[close_paren + 2] == 'Z';
+    return close_paren != std::string::npos && close_paren + 2 < stat.size() ? stat[close_paren + 2]
+                                                                             : '\0';
+}
+
+bool is_zombie(pid_t pid) { return process_state(pid) == 'Z'; }
+
+// The system call the process is in, as /proc/PID/syscall gives its number
+// ("running" or "-1 ..." when it is in none): -1 then.
+long current_syscall(pid_t pid)
+{
+    std::string text = read_file("/proc/" + std::to_string(pid) + "/syscall");
+    char *end;
+    long number = strtol(text.c_str(), &end, 10);
+    return end == text.c_str() ? -1 : number;
+}
+
+// Whether the process runs 64-bit code: /proc/PID/exe is an ELF file of class
+// 2. The i386 programs run natively are class 1; under user-mode emulation
+// the process is the emulator, which makes the host's own system calls.
+bool runs_64_bit_code(pid_t pid)
+{
+    char head[5] = {};
+    std::ifstream("/proc/" + std::to_string(pid) + "/exe", std::ios::binary).read(head, sizeof head);
+    return memcmp(head, "\x7f" "ELF", 4) == 0 && head[4] == 2;
+}
+
+// The numbers of the calls, which differ between i386 and x86-64 code.
+std::vector<long> syscall_numbers(BlockedIn call, bool x86_64)
+{
+    switch (call) {
+    case BlockedIn::signal_wait: // pselect6; pselect6_time64 on i386
+        return x86_64 ? std::vector<long>{270} : std::vector<long>{308, 413};
+    case BlockedIn::sleep: // nanosleep, clock_nanosleep; clock_nanosleep_time64 on i386
+        return x86_64 ? std::vector<long>{35, 230} : std::vector<long>{162, 267, 407};
+    case BlockedIn::open: // open, openat
+        return x86_64 ? std::vector<long>{2, 257} : std::vector<long>{5, 295};
+    }
+    return {};
 }
 
 std::vector<pid_t> children_of_this_process()
@@ -151,6 +168,41 @@ const bool installed = [] {
 }();
 
 } // namespace
+
+long long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+bool poll_until(int timeout_ms, const std::function<bool()> &ready)
+{
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+        if (ready())
+            return true;
+        if (now_ms() >= deadline)
+            return false;
+        usleep(10 * 1000);
+    }
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+size_t count_of(const std::string &text, const std::string &part)
+{
+    if (part.empty())
+        return 0;
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        count++;
+    return count;
+}
 
 TempDir::TempDir()
 {
@@ -196,7 +248,7 @@ Process start(const std::string &program, const RunOptions &options)
     if (process.pid < 0)
         ADD_FAILURE() << "fork failed: " << strerror(errno);
     // The files exist once the child has opened them; wait so readers never miss them.
-    poll_until(2000, [&] { return access(process.stderr_path.c_str(), F_OK) == 0; });
+    poll_until(deadline_ms, [&] { return access(process.stderr_path.c_str(), F_OK) == 0; });
     return process;
 }
 
@@ -265,6 +317,25 @@ bool pid_alive(pid_t pid)
 bool wait_pid_gone(pid_t pid, int timeout_ms)
 {
     return poll_until(timeout_ms, [&] { return !pid_alive(pid); });
+}
+
+bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms)
+{
+    auto in_call = [&] {
+        // Read each time: a process just started may not have run its exec yet.
+        std::vector<long> numbers = syscall_numbers(call, runs_64_bit_code(pid));
+        return std::find(numbers.begin(), numbers.end(), current_syscall(pid)) != numbers.end();
+    };
+    // The call number stays while the process is stopped or on its way out of
+    // the call: asleep before and after the read, it was asleep in it.
+    return poll_until(timeout_ms, [&] {
+        return process_state(pid) == 'S' && in_call() && process_state(pid) == 'S';
+    });
+}
+
+bool wait_until_stopped(pid_t pid, int timeout_ms)
+{
+    return poll_until(timeout_ms, [&] { return process_state(pid) == 'T'; });
 }
 
 int wait_child_status(pid_t pid, int timeout_ms)
@@ -342,6 +413,29 @@ RunOptions sim_options(const TempDir &dir, const json &description)
     }
     return options;
 }
+
+RunFolder::RunFolder() { write_file(config, "configuration\n"); }
+
+RunOptions RunFolder::options(const std::vector<std::string> &args, const json &description) const
+{
+    RunOptions run_options = sim_options(dir, description);
+    run_options.args = args;
+    return run_options;
+}
+
+std::vector<json> RunFolder::journal() const { return read_journal(journal_path); }
+
+std::vector<json> RunFolder::calls(const std::string &function) const
+{
+    return harness::calls(journal(), function);
+}
+
+bool RunFolder::wait_for_calls(const std::string &function, size_t count, int timeout_ms) const
+{
+    return harness::wait_for_calls(journal_path, function, count, timeout_ms);
+}
+
+void RunFolder::clear_journal() const { unlink(journal_path.c_str()); }
 
 void end_all_processes()
 {

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,10 @@
 namespace harness {
 
 using json = nlohmann::json;
+
+// The deadline of a wait for something that is bound to come: it only ends a
+// wait that has failed, so it is generous enough for a slow, loaded machine.
+constexpr int deadline_ms = 30000;
 
 // A temporary folder, removed with everything in it when the object goes.
 struct TempDir {
@@ -60,13 +65,37 @@ bool wait_for_stdout(Process &process, const std::string &text, int timeout_ms);
 bool wait_for_stderr(Process &process, const std::string &text, int timeout_ms);
 void send_signal(const Process &process, int signal_number);
 // Starts, waits up to timeout_ms, and kills on timeout (the test then fails).
-Process run(const std::string &program, const RunOptions &options, int timeout_ms = 30000);
+Process run(const std::string &program, const RunOptions &options, int timeout_ms = deadline_ms);
+
+// The monotonic clock in milliseconds, for tests that measure a wait.
+long long now_ms();
+// Polls until ready() holds or the time is up, with a short pause between
+// polls; true when it held.
+bool poll_until(int timeout_ms, const std::function<bool()> &ready);
+
+bool file_exists(const std::string &path);
+// How often part stands in text, the places not overlapping.
+size_t count_of(const std::string &text, const std::string &part);
 
 // Waits until the file's content holds the text.
 bool wait_for_file_text(const std::string &path, const std::string &text, int timeout_ms);
 // Waits until the process with this pid is gone (not a zombie of ours: it is reaped when ours).
 bool wait_pid_gone(pid_t pid, int timeout_ms);
 bool pid_alive(pid_t pid);
+
+// A system call a process can be seen blocked in (/proc/PID/syscall), to
+// signal it only once it has got to a known point: for the daemon, its wait
+// for a stop or a restart comes after its handlers are installed.
+enum class BlockedIn {
+    signal_wait, // pselect
+    sleep,       // nanosleep, clock_nanosleep (sleep, usleep)
+    open,        // open, openat (a FIFO that nobody writes)
+};
+// Waits until the process is asleep in that call; false on timeout.
+bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms);
+// Waits until the process is stopped (as by SIGSTOP); false on timeout.
+bool wait_until_stopped(pid_t pid, int timeout_ms);
+
 // For a descendant that has come back to the test process (see above): waits for
 // it to end and reaps it; its raw wait status, or -1 on timeout.
 int wait_child_status(pid_t pid, int timeout_ms);
@@ -83,6 +112,31 @@ std::vector<std::string> split_lines(const std::string &text);
 // The environment for a run against the stand-in: board description and journal in dir.
 // Writes description (when not null) to dir/boards.json.
 RunOptions sim_options(const TempDir &dir, const json &description = nullptr);
+
+// A run of the programs against the stand-in in a temporary folder of its
+// own: the board description and the journal there, a configuration file the
+// stand-in accepts, and the paths a run names.
+struct RunFolder {
+    TempDir dir;
+    std::string config = dir.file("tarvol.cfg");
+    std::string pid_file = dir.file("tarvold.pid");          // the daemon's
+    std::string recorder_pid_file = dir.file("sulvet.pid");
+    std::string recording = dir.file("rec");                 // the recorder's NAME: rec.in, rec.out
+    std::string journal_path = dir.file("journal.jsonl");
+
+    RunFolder();
+    RunFolder(const RunFolder &) = delete;
+    RunFolder &operator=(const RunFolder &) = delete;
+
+    // The environment of a run with these arguments (see sim_options).
+    RunOptions options(const std::vector<std::string> &args, const json &description = nullptr) const;
+    // The journal so far; empty while there is none.
+    std::vector<json> journal() const;
+    std::vector<json> calls(const std::string &function) const;
+    bool wait_for_calls(const std::string &function, size_t count, int timeout_ms = deadline_ms) const;
+    // Removes the journal, so that the next run's calls are read alone.
+    void clear_journal() const;
+};
 
 // Ends (SIGKILL, by pid) and reaps every process started by the current test,
 // children reparented to the test process included. Called after every test.

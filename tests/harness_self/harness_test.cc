@@ -1,6 +1,7 @@
 // The harness itself: output capture, waiting, and the clean-up that every
 // other test relies on to leave nothing running.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -61,4 +62,42 @@ TEST(Harness, ReapsAReparentedChildWithItsStatus)
     int status = wait_child_status(orphan, 5000);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+// The waits on what a process is blocked in: each one holds for its own call
+// only, and a stopped process is seen as stopped, not as blocked.
+TEST(Harness, SeesWhatAProcessIsBlockedIn)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    write_file(dir.file("tarvol.cfg"), "configuration\n");
+    struct Case {
+        std::string program;
+        std::vector<std::string> args;
+        BlockedIn call;
+    };
+    const Case cases[] = {
+        {"/bin/sh", {"-c", "exec sleep 60"}, BlockedIn::sleep},
+        {"/bin/sh", {"-c", "exec cat " + dir.file("fifo")}, BlockedIn::open},
+        // The daemon's wait for a stop or a restart.
+        {TARVOLD_BIN, {"-c", dir.file("tarvol.cfg"), "-p", dir.file("pid")}, BlockedIn::signal_wait},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.program);
+        RunOptions options = sim_options(dir);
+        options.args = c.args;
+        Process p = start(c.program, options);
+        ASSERT_TRUE(wait_until_blocked(p.pid, c.call, deadline_ms));
+        for (BlockedIn other : {BlockedIn::sleep, BlockedIn::open, BlockedIn::signal_wait}) {
+            if (other != c.call) {
+                EXPECT_FALSE(wait_until_blocked(p.pid, other, 0));
+            }
+        }
+        EXPECT_FALSE(wait_until_stopped(p.pid, 0));
+        send_signal(p, SIGSTOP);
+        EXPECT_TRUE(wait_until_stopped(p.pid, deadline_ms));
+        EXPECT_FALSE(wait_until_blocked(p.pid, c.call, 0)) << "a stopped process is not blocked";
+        send_signal(p, SIGKILL);
+        ASSERT_TRUE(wait_exit(p, deadline_ms));
+    }
 }

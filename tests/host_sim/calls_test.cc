@@ -219,8 +219,7 @@ TEST_F(Sim, SwitchLookupWalksTheConnectionsAndFailsWhereTold)
     EXPECT_EQ(last("ZolCallSWGetConns")["unchanged"], false);
 
     use({{"channels", R"({"1": {}})"_json},
-         {"switch", {{"connections", {first}}, {"error_at", 2}, {"error_text", "no switch"}}}},
-        "failing.json");
+         {"switch", {{"connections", {first}}, {"error_at", 2}, {"error_text", "no switch"}}}});
     line = attach_line(1);
     SwitchConnectionArgs failing = zeroed<SwitchConnectionArgs>();
     EXPECT_EQ(ZolCallSWGetConns(line, &failing), 1);

@@ -117,10 +117,10 @@ TEST_F(Sim, ManyProcessesAppendWholeLines)
 
 TEST_F(Sim, AnotherDescriptionPathIsReadWithFreshState)
 {
-    use(R"({"modules": {"7": {"board_name": "FIRST"}}})"_json, "first.json");
+    use(R"({"modules": {"7": {"board_name": "FIRST"}}})"_json);
     ZolHandle first = attach_module(7);
     ASSERT_NE(first, nullptr);
-    use(R"({"modules": {"8": {"board_name": "SECOND"}}})"_json, "second.json");
+    use(R"({"modules": {"8": {"board_name": "SECOND"}}})"_json);
     EXPECT_EQ(attach_module(7), nullptr);
     ZolHandle second = attach_module(8);
     ASSERT_NE(second, nullptr);

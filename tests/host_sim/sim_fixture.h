@@ -1,9 +1,8 @@
-// A fixture that points the stand-in, in this test process, at a board
-// description and a journal of the test's own.
+// The stand-in's own tests: the stand-in in this test process, and the board
+// API's records zero-filled and attached as its callers do.
 #ifndef SIM_FIXTURE_H
 #define SIM_FIXTURE_H
 
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -12,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "board_api.h"
-#include "harness.h"
+#include "in_process.h"
 
 using harness::json;
 
@@ -25,28 +24,10 @@ template <typename Record> Record zeroed()
     return record;
 }
 
-class Sim : public ::testing::Test {
+// Every test starts on a description of its own (the default boards).
+class Sim : public harness::InProcessStandIn {
 protected:
-    harness::TempDir dir;
-
-    // Every test gets a description path of its own, so the stand-in reads it
-    // afresh and starts with new state even when tests share a process.
     void SetUp() override { use(json::object()); }
-
-    void use(const json &description, const std::string &name = "boards.json")
-    {
-        harness::write_file(dir.file(name), description.dump());
-        setenv("HOST_SIM_BOARDS", dir.file(name).c_str(), 1);
-        setenv("HOST_SIM_JOURNAL", dir.file("journal.jsonl").c_str(), 1);
-    }
-
-    std::vector<json> journal() const { return harness::read_journal(dir.file("journal.jsonl")); }
-
-    json last(const std::string &function) const
-    {
-        std::vector<json> entries = harness::calls(journal(), function);
-        return entries.empty() ? json() : entries.back();
-    }
 
     static ZolHandle attach_module(int number)
     {

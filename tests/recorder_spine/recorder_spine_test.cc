@@ -14,6 +14,7 @@
 
 namespace {
 
+using harness::file_exists;
 using harness::json;
 using harness::Process;
 using harness::RunOptions;
@@ -30,12 +31,6 @@ json finite_line(int unit, const json &extra = json::object())
                  {"packets", 1}};
     line.update(extra);
     return line;
-}
-
-bool file_exists(const std::string &path)
-{
-    struct stat status;
-    return stat(path.c_str(), &status) == 0;
 }
 
 // Not every journal entry names a handle; a const json must not be indexed by a missing key.
@@ -64,15 +59,14 @@ class RecorderSpine : public ::testing::Test {
 protected:
     void TearDown() override { harness::end_all_processes(); }
 
-    std::string pid_path() const { return dir.file("sulvet.pid"); }
+    const std::string &pid_path() const { return folder.recorder_pid_file; }
 
+    // The recorder runs in the folder, so its relative NAME lands there.
     RunOptions options_for(const std::vector<std::string> &args, const json &description)
     {
-        RunOptions options = harness::sim_options(dir, description);
-        options.args = args;
+        RunOptions options = folder.options(args, description);
         options.cwd = dir.path;
-        journal_path = options.env.at("HOST_SIM_JOURNAL");
-        unlink(journal_path.c_str());   // each run of a table reads its own calls only
+        folder.clear_journal();   // each run of a table reads its own calls only
         return options;
     }
 
@@ -82,20 +76,15 @@ protected:
     {
         RunOptions options = options_for(args, description);
         options.wrapper = wrapper;
-        Process process = harness::run(program, options, 30000);
+        Process process = harness::run(program, options, harness::deadline_ms);
         read_journal();
         return process;
     }
 
-    void read_journal()
-    {
-        journal.clear();
-        if (file_exists(journal_path))
-            journal = harness::read_journal(journal_path);
-    }
+    void read_journal() { journal = folder.journal(); }
 
-    harness::TempDir dir;
-    std::string journal_path;
+    harness::RunFolder folder;
+    const harness::TempDir &dir = folder.dir;
     std::vector<json> journal;
 };
 
@@ -476,12 +465,13 @@ TEST_F(RecorderSpine, StopSignalEndsTheRecordingOrderly)
         RunOptions options = options_for({"-i", "1", "-p", pid_path(), "rec"},
                                          {{"channels", {{"1", paced_line}}}});
         Process process = harness::start(program, options);
-        ASSERT_TRUE(harness::wait_for_stdout(process, "Read in:", 10000)) << process.out();
+        // The handler is in before the first pass.
+        ASSERT_TRUE(harness::wait_for_stdout(process, "Read in:", harness::deadline_ms)) << process.out();
 
         // The pid file holds the recorder's pid while it records.
         EXPECT_EQ(harness::read_file(pid_path()), std::to_string(process.pid) + "\n");
         harness::send_signal(process, signal_number);
-        ASSERT_TRUE(harness::wait_exit(process, 10000));
+        ASSERT_TRUE(harness::wait_exit(process, harness::deadline_ms));
         EXPECT_EQ(process.exit_code(), 0) << process.out();
         EXPECT_NE(process.out().find("Channel [01] Disconnected\n"), std::string::npos);
         EXPECT_FALSE(file_exists(pid_path()));

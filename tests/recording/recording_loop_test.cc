@@ -1,11 +1,11 @@
 // The recording loop called directly, where a test must set the stop flag
 // before the loop starts: a stop asked for before any data.
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <gtest/gtest.h>
 
+#include "in_process.h"
 #include "recorder.h"
 #include "sulvet_run.h"
 
@@ -24,16 +24,15 @@ ZolHandle attach_line(int channel_number)
     return ZolLineAttach(&session);
 }
 
-TEST(RecordingLoop, AStopBeforeAnyDataIsCarriedByTheVeryFirstCalls)
+class RecordingLoop : public harness::InProcessStandIn {};
+
+TEST_F(RecordingLoop, AStopBeforeAnyDataIsCarriedByTheVeryFirstCalls)
 {
-    harness::TempDir dir;
     json endless = {{"sizes", {1024}}, {"total", nullptr}, {"after_stop", 2}, {"pace", false}};
     json description = {{"channels", {{"1", {{"unit", 1}, {"speech", endless}}},
                                       {"2", {{"unit", 2}, {"speech", endless}}}}}};
     description["channels"]["2"]["speech"]["seed"] = 2;
-    harness::write_file(dir.file("boards.json"), description.dump());
-    setenv("HOST_SIM_BOARDS", dir.file("boards.json").c_str(), 1);
-    setenv("HOST_SIM_JOURNAL", dir.file("journal.jsonl").c_str(), 1);
+    use(description);
     ZolHandle inbound = attach_line(1);
     ZolHandle outbound = attach_line(2);
     ASSERT_TRUE(inbound && outbound);
@@ -51,8 +50,7 @@ TEST(RecordingLoop, AStopBeforeAnyDataIsCarriedByTheVeryFirstCalls)
                    "STOP RECORDING\nRead in: 0: T\nRead out: 0: T\n");
     EXPECT_EQ(harness::read_file(base + ".in"), stream_bytes(1, 0, 2048));
     EXPECT_EQ(harness::read_file(base + ".out"), stream_bytes(2, 0, 2048));
-    std::vector<json> data_calls = harness::calls(harness::read_journal(dir.file("journal.jsonl")),
-                                                  "ZolSpeechRecordData");
+    std::vector<json> data_calls = calls("ZolSpeechRecordData");
     ASSERT_EQ(data_calls.size(), 6u);
     for (const json &call : data_calls)
         EXPECT_EQ(call["in"]["record_control"], 65535);

@@ -10,6 +10,7 @@
 #include "sulvet_run.h"
 
 using namespace sulvet_test;
+using harness::file_exists;
 using harness::json;
 
 namespace {
@@ -53,12 +54,6 @@ std::vector<std::string> drain_order(const std::vector<json> &journal)
 const std::vector<std::string> default_drain = {"alert channel:1",  "packet channel:1", "packet channel:1",
                                                 "packet channel:1", "alert channel:2",  "packet channel:2",
                                                 "packet channel:2", "packet channel:2"};
-
-bool file_exists(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 const std::vector<std::string> both_lines = {"-t", "1", "-i", "1", "-o", "2"};
 
@@ -254,10 +249,10 @@ TEST(Recording, AShortWriteIsContinuedUntilTheWriteFails)
 {
     SulvetRun r;
     const size_t limit = 100 * 1024 + 500;
-    harness::RunOptions options = r.options(boards(finite_channel(1, 1, 1000000), nullptr), {"-i", "1"});
+    harness::RunOptions options = r.sulvet_options(boards(finite_channel(1, 1, 1000000), nullptr), {"-i", "1"});
     options.wrapper = {"/bin/sh", "-c", "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(limit) + " \"$@\"",
                        "sh"};
-    harness::Process p = harness::run(SULVET_BIN, options, 30000);
+    harness::Process p = harness::run(SULVET_BIN, options, harness::deadline_ms);
     EXPECT_EQ(p.exit_code(), 1);
     EXPECT_EQ(harness::read_file(r.base() + ".in"), stream_bytes(1, 0, limit));
     // Had the short write been left as it was, the next pass would have run.
@@ -271,11 +266,12 @@ TEST(Recording, AShortWriteIsContinuedUntilTheWriteFails)
 TEST(Recording, AWholeRunStoppedWithSigint)
 {
     SulvetRun r;
-    harness::Process p = harness::start(SULVET_BIN, r.options(nullptr, {"-m", "5", "-t", "1", "-i", "1", "-o", "2"}));
-    ASSERT_TRUE(harness::wait_for_stdout(p, "Read out: 1024:", 10000)) << p.out();
+    harness::Process p = harness::start(SULVET_BIN, r.sulvet_options(nullptr, {"-m", "5", "-t", "1", "-i", "1", "-o", "2"}));
+    // The stop handler is in before the first pass.
+    ASSERT_TRUE(harness::wait_for_stdout(p, "Read out: 1024:", harness::deadline_ms)) << p.out();
     ASSERT_TRUE(file_exists(r.pid_path()));
     harness::send_signal(p, SIGINT);
-    ASSERT_TRUE(harness::wait_exit(p, 10000));
+    ASSERT_TRUE(harness::wait_exit(p, harness::deadline_ms));
     EXPECT_EQ(p.exit_code(), 0);
 
     std::vector<std::string> lines = harness::split_lines(without_times(p.out()));

@@ -54,27 +54,26 @@ inline std::string without_times(const std::string &out)
     return result;
 }
 
-struct SulvetRun {
-    harness::TempDir dir;
-    std::string base() const { return dir.file("rec"); }
-    std::string pid_path() const { return dir.file("sulvet.pid"); }
+// A run of sulvet in a run folder: "-p PIDFILE", the test's arguments and the
+// recording's NAME.
+struct SulvetRun : harness::RunFolder {
+    const std::string &base() const { return recording; }
+    const std::string &pid_path() const { return recorder_pid_file; }
 
-    harness::RunOptions options(const json &description, const std::vector<std::string> &args) const
+    harness::RunOptions sulvet_options(const json &description, const std::vector<std::string> &args) const
     {
-        harness::RunOptions o = harness::sim_options(dir, description);
-        o.args = {"-p", pid_path()};
-        o.args.insert(o.args.end(), args.begin(), args.end());
-        o.args.push_back(base());
-        return o;
+        std::vector<std::string> all = {"-p", recorder_pid_file};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(recording);
+        return options(all, description);
     }
     // A run that ends by itself (every line's data is finite).
     harness::Process run(const json &description, const std::vector<std::string> &args) const
     {
-        harness::Process p = harness::run(SULVET_BIN, options(description, args), 30000);
+        harness::Process p = harness::run(SULVET_BIN, sulvet_options(description, args), harness::deadline_ms);
         EXPECT_TRUE(p.reaped) << "sulvet did not end";
         return p;
     }
-    std::vector<json> journal() const { return harness::read_journal(dir.file("journal.jsonl")); }
 };
 
 // Journal entries of one function on one line ("channel:N"), in order.

@@ -27,18 +27,20 @@ TEST(Signals, BurstOfHangupsRestartsAndStopsInOrder)
 {
     RunDir run;
     Process daemon = harness::start(TARVOLD_BIN, run.options({"-c", run.config, "-p", run.pid_file}));
-    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, 5000)) << daemon.err();
-    ASSERT_TRUE(harness::wait_for_file_text(run.pid_file, std::to_string(daemon.pid) + "\n", 2000));
+    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, harness::deadline_ms)) << daemon.err();
+    ASSERT_TRUE(harness::wait_for_file_text(run.pid_file, std::to_string(daemon.pid) + "\n", harness::deadline_ms));
 
     for (int i = 0; i < 100; i++) {
         harness::send_signal(daemon, SIGHUP);
         if (i % 10 == 9)
             usleep(2000); // let the daemon run now and then, so that several restarts happen
     }
-    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 3, 5000));
-    usleep(200 * 1000);
+    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 3, harness::deadline_ms));
+    // The burst is over once the daemon waits again with no restart pending.
+    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms));
     harness::send_signal(daemon, SIGTERM);
-    ASSERT_TRUE(harness::wait_exit(daemon, 2000)) << "no stop after the burst";
+    // Well below the daemon's 60-second wait step: the stop ends the wait.
+    ASSERT_TRUE(harness::wait_exit(daemon, 20000)) << "no stop after the burst";
 
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.wait_status;
     EXPECT_FALSE(robustness::file_exists(run.pid_file));
@@ -85,12 +87,14 @@ TEST(Signals, SignalDuringTheFirmwareScanEndsTheDaemonByDefault)
         options.env["virtual_modules"] = "";
         Process daemon = harness::start(TARVOLD_BIN, options);
 
-        ASSERT_TRUE(harness::wait_for_stderr(daemon, "Loading PPC firmware [0] from " + firmware_dir + "/cp.bin\n", 5000))
+        ASSERT_TRUE(harness::wait_for_stderr(daemon, "Loading PPC firmware [0] from " + firmware_dir + "/cp.bin\n",
+                                             harness::deadline_ms))
             << daemon.err();
-        usleep(100 * 1000);
+        ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::open, harness::deadline_ms))
+            << "the scan did not wait for its image";
         ASSERT_FALSE(harness::wait_exit(daemon, 0)) << "the scan did not wait for its image";
         harness::send_signal(daemon, signal_number);
-        ASSERT_TRUE(harness::wait_exit(daemon, 2000));
+        ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
 
         EXPECT_EQ(daemon.term_signal(), signal_number) << daemon.wait_status;
         EXPECT_EQ(harness::read_file(run.pid_file), "earlier\n");

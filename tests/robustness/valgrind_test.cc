@@ -50,11 +50,13 @@ TEST(Valgrind, DaemonScanServiceRestartAndStop)
     options.wrapper = memcheck;
     harness::Process daemon = harness::start(TARVOLD_BIN, options);
 
+    // A SIGHUP asks for a restart of its own only once the daemon waits
+    // again after the start.
     ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, valgrind_timeout_ms)) << daemon.err();
-    usleep(200 * 1000);
+    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, valgrind_timeout_ms));
     harness::send_signal(daemon, SIGHUP);
     ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 2, valgrind_timeout_ms)) << daemon.err();
-    usleep(200 * 1000);
+    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, valgrind_timeout_ms));
     harness::send_signal(daemon, SIGTERM);
     ASSERT_TRUE(harness::wait_exit(daemon, valgrind_timeout_ms));
 
@@ -76,9 +78,9 @@ TEST(Valgrind, RecordingOfBothDirections)
                     {"speech", {{"seed", unit}, {"sizes", sizes}, {"total", total}, {"pace", false}}}};
     };
     json description = {{"channels", {{"1", finite(1, 50000, {1024, 300})}, {"2", finite(2, 20000, {17, 1024})}}}};
-    const std::string base = run.dir.file("rec");
+    const std::string base = run.recording;
     harness::RunOptions options =
-        run.options({"-p", run.dir.file("sulvet.pid"), "-t", "1", "-i", "1", "-o", "2", base}, description);
+        run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description);
     options.wrapper = memcheck;
 
     harness::Process recorder = harness::run(SULVET_BIN, options, valgrind_timeout_ms);

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <optional>
@@ -22,13 +21,6 @@ using std::string_literals::operator""s;
 namespace {
 
 const std::string title_of_board_41 = "tarvold: KQ260 Virtual Board 0x41";
-
-long long now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
 
 struct BoardLine {
     unsigned module;
@@ -64,14 +56,6 @@ std::vector<std::string> lines_starting(const std::string &text, const std::stri
     return out;
 }
 
-size_t count_of(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        count++;
-    return count;
-}
-
 std::vector<json> calls_of(const std::string &journal_path, const std::string &function, pid_t pid)
 {
     std::vector<json> out;
@@ -84,41 +68,31 @@ std::vector<json> calls_of(const std::string &journal_path, const std::string &f
 bool wait_for_call(const std::string &journal_path, const std::string &function, pid_t pid,
                    int timeout_ms)
 {
-    long long deadline = now_ms() + timeout_ms;
-    while (calls_of(journal_path, function, pid).empty()) {
-        if (now_ms() > deadline)
-            return false;
-        usleep(20 * 1000);
-    }
-    return true;
+    return poll_until(timeout_ms, [&] { return !calls_of(journal_path, function, pid).empty(); });
 }
 
-// A run of `tarvold -f DIR -p PID` in its own temporary folder.
-struct DaemonRun {
-    TempDir dir;
-    RunOptions options;
-    std::string pid_path = dir.file("pid");
-    std::string journal_path = dir.file("journal.jsonl");
+// A run of `tarvold -f DIR -p PID` in a run folder of its own.
+struct DaemonRun : RunFolder {
+    RunOptions daemon_options;
 
     explicit DaemonRun(const json &description = nullptr,
                        const std::string &firmware_dir = FIRMWARE_DIR)
-        : options(sim_options(dir, description))
+        : daemon_options(options({"-f", firmware_dir, "-p", pid_file}, description))
     {
-        options.args = {"-f", firmware_dir, "-p", pid_path};
     }
     void set_modules(const std::optional<std::string> &value)
     {
         if (value)
-            options.env["virtual_modules"] = *value;
+            daemon_options.env["virtual_modules"] = *value;
         else
-            options.unset_env.push_back("virtual_modules");
+            daemon_options.unset_env.push_back("virtual_modules");
     }
 };
 
 // Runs the daemon to its end (no -c); its children then belong to the test process.
 Process run_daemon(const DaemonRun &run, int timeout_ms = 30000)
 {
-    Process daemon = start(TARVOLD_BIN, run.options);
+    Process daemon = start(TARVOLD_BIN, run.daemon_options);
     EXPECT_TRUE(wait_exit(daemon, timeout_ms)) << "daemon did not end";
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
     return daemon;
@@ -170,23 +144,23 @@ TEST_P(ModuleList, StartsOneChildPerNumberWithItsLinesAndWaits)
     // Watch the pid file while the daemon runs: each line must stand there
     // before the next start, 3 seconds apart.
     long long started = now_ms();
-    Process daemon = start(TARVOLD_BIN, run.options);
+    Process daemon = start(TARVOLD_BIN, run.daemon_options);
     std::vector<long long> line_times;
-    while (!wait_exit(daemon, 0) && now_ms() - started < 60000) {
-        size_t lines = split_lines(read_file(run.pid_path)).size();
+    poll_until(60000, [&] {
+        size_t lines = split_lines(read_file(run.pid_file)).size();
         while (line_times.size() < lines)
             line_times.push_back(now_ms());
-        usleep(10 * 1000);
-    }
+        return wait_exit(daemon, 0);
+    });
     long long ended = now_ms();
     ASSERT_TRUE(wait_exit(daemon, 0));
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
 
     struct stat pid_stat;
-    ASSERT_EQ(stat(run.pid_path.c_str(), &pid_stat), 0) << "no pid file";
-    std::vector<BoardLine> lines = board_lines(read_file(run.pid_path));
+    ASSERT_EQ(stat(run.pid_file.c_str(), &pid_stat), 0) << "no pid file";
+    std::vector<BoardLine> lines = board_lines(read_file(run.pid_file));
     std::vector<std::string> expected_logs;
-    ASSERT_EQ(lines.size(), c.modules.size()) << read_file(run.pid_path);
+    ASSERT_EQ(lines.size(), c.modules.size()) << read_file(run.pid_file);
     for (size_t i = 0; i < lines.size(); i++) {
         EXPECT_EQ(lines[i].module, c.modules[i]);
         char log[64];
@@ -234,9 +208,9 @@ TEST(BoardChild, CmdlineIsTheTitleAndTheEnvironmentStillReads)
 {
     DaemonRun run;
     run.set_modules(std::nullopt);
-    run.options.env["HOST_SIM_PROBE"] = "probe value, read after the title";
+    run.daemon_options.env["HOST_SIM_PROBE"] = "probe value, read after the title";
     run_daemon(run);
-    pid_t board = only_board_pid(run.pid_path);
+    pid_t board = only_board_pid(run.pid_file);
 
     ASSERT_TRUE(wait_for_call(run.journal_path, "VirtBoardStart", board, 10000));
     json start_call = calls_of(run.journal_path, "VirtBoardStart", board)[0];
@@ -271,10 +245,10 @@ TEST(BoardChild, TitleLongerThanTheAreaIsCutWithoutEnvironment)
 
     std::string expected = "tarvold: \0\0\0\0"s;
     std::string cmdline;
-    for (int i = 0; i < 200 && cmdline != expected; i++) {
-        usleep(20 * 1000);
+    poll_until(deadline_ms, [&] {
         cmdline = read_file("/proc/" + std::to_string(board) + "/cmdline");
-    }
+        return cmdline == expected;
+    });
     EXPECT_EQ(cmdline, expected);
     ASSERT_TRUE(wait_exit(daemon, 20000));
     EXPECT_EQ(daemon.exit_code(), 0);
@@ -308,7 +282,7 @@ TEST_P(BoardStop, StopsOnceClosesTheLibraryAndExits0AfterFourSeconds)
     DaemonRun run(json{{"virtual_board", c.board}});
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
-    pid_t board = only_board_pid(run.pid_path);
+    pid_t board = only_board_pid(run.pid_file);
     ASSERT_TRUE(wait_for_call(run.journal_path, "VirtBoardStatus", board, 10000));
 
     long long signalled = now_ms();
@@ -344,10 +318,13 @@ TEST(BoardStop, SignalDuringTheStartStopsAfterOnePoll)
 {
     DaemonRun run(json{{"virtual_board", {{"start_delay_ms", 2500}}}});
     run.set_modules(std::nullopt);
-    Process daemon = start(TARVOLD_BIN, run.options);
-    ASSERT_TRUE(wait_for_file_text(run.pid_path, "\n", 10000));
-    pid_t board = only_board_pid(run.pid_path);
-    usleep(700 * 1000);                          // the child is inside VirtBoardStart now
+    Process daemon = start(TARVOLD_BIN, run.daemon_options);
+    ASSERT_TRUE(wait_for_file_text(run.pid_file, "\n", deadline_ms));
+    pid_t board = only_board_pid(run.pid_file);
+    // The child sleeps inside VirtBoardStart, which journals its call only on
+    // its way out; the child's handlers went in before the library was loaded.
+    ASSERT_TRUE(wait_until_blocked(board, BlockedIn::sleep, deadline_ms));
+    ASSERT_TRUE(calls_of(run.journal_path, "VirtBoardStart", board).empty()) << "the start was over";
     ASSERT_TRUE(calls_of(run.journal_path, "VirtBoardStop", board).empty());
     ASSERT_EQ(kill(board, SIGTERM), 0);
 
@@ -363,11 +340,11 @@ TEST(ModuleList, PidFileThatCannotBeCreatedStillStartsTheBoards)
 {
     DaemonRun run;
     run.set_modules("65");
-    run.pid_path = run.dir.file("missing/pid");
-    run.options.args = {"-f", FIRMWARE_DIR, "-p", run.pid_path};
+    run.pid_file = run.dir.file("missing/pid");
+    run.daemon_options.args = {"-f", FIRMWARE_DIR, "-p", run.pid_file};
     Process daemon = run_daemon(run);
 
-    EXPECT_EQ(count_of(daemon.err(), "Couldn't fopen " + run.pid_path + ": No such file or directory\n"), 1u)
+    EXPECT_EQ(count_of(daemon.err(), "Couldn't fopen " + run.pid_file + ": No such file or directory\n"), 1u)
         << daemon.err();
     EXPECT_EQ(count_of(daemon.err(), "Starting Virtual Board module 0x41\n"), 1u) << daemon.err();
     EXPECT_TRUE(wait_for_calls(run.journal_path, "VirtBoardStart", 1, 5000));
@@ -384,7 +361,7 @@ TEST(BoardLibrary, MissingLibraryEndsEachChildWith255WhileEveryPidLineIsWritten)
     Process daemon = run_daemon(run, 40000);
     EXPECT_GE(now_ms() - started, 8800);
 
-    std::vector<BoardLine> lines = board_lines(read_file(run.pid_path));
+    std::vector<BoardLine> lines = board_lines(read_file(run.pid_file));
     ASSERT_EQ(lines.size(), 3u);
     for (size_t i = 0; i < 3; i++) {
         EXPECT_EQ(lines[i].module, 65 + i);
@@ -417,7 +394,7 @@ TEST(BoardLibrary, LibraryWithoutAnEntryPointIsClosedUncalledAndEndsWith255)
     DaemonRun run(nullptr, NO_STATUS_FIRMWARE_DIR);
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
-    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_path), 10000), 255);
+    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_file), 10000), 255);
 
     std::vector<std::string> failures = lines_starting(daemon.err(), "Couldn't open firmware: ");
     ASSERT_EQ(failures.size(), 1u) << daemon.err();
@@ -433,7 +410,7 @@ TEST(BoardLibrary, PathThatDoesNotFitIsNotLoaded)
     DaemonRun run(nullptr, firmware_dir);
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
-    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_path), 10000), 255);
+    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_file), 10000), 255);
 
     std::vector<std::string> failures = lines_starting(daemon.err(), "Couldn't open firmware: ");
     ASSERT_EQ(failures.size(), 1u) << daemon.err();
@@ -448,13 +425,13 @@ TEST(DaemonWithBoards, KillModeEndsTheBoardsAndTheDaemonFromThePidFile)
     DaemonRun run;
     run.set_modules("65,66");
     write_file(run.dir.file("tarvol.cfg"), "config\n");
-    run.options.args.insert(run.options.args.end(), {"-c", run.dir.file("tarvol.cfg")});
-    Process daemon = start(TARVOLD_BIN, run.options);
+    run.daemon_options.args.insert(run.daemon_options.args.end(), {"-c", run.dir.file("tarvol.cfg")});
+    Process daemon = start(TARVOLD_BIN, run.daemon_options);
 
     // The boards' lines first, then the daemon's own.
     std::string expected_tail = "\n" + std::to_string(daemon.pid) + "\n";
-    ASSERT_TRUE(wait_for_file_text(run.pid_path, expected_tail, 20000)) << read_file(run.pid_path);
-    std::string pid_text = read_file(run.pid_path);
+    ASSERT_TRUE(wait_for_file_text(run.pid_file, expected_tail, 20000)) << read_file(run.pid_file);
+    std::string pid_text = read_file(run.pid_file);
     std::string board_text = pid_text.substr(0, pid_text.size() - expected_tail.size() + 1);
     std::vector<BoardLine> boards = board_lines(board_text);
     ASSERT_EQ(boards.size(), 2u);
@@ -462,7 +439,7 @@ TEST(DaemonWithBoards, KillModeEndsTheBoardsAndTheDaemonFromThePidFile)
     EXPECT_EQ(boards[1].module, 66u);
 
     RunOptions kill_options;
-    kill_options.args = {"-k", run.pid_path};
+    kill_options.args = {"-k", run.pid_file};
     Process killer = harness::run(TARVOLD_BIN, kill_options);
     EXPECT_EQ(killer.exit_code(), 0);
     EXPECT_EQ(killer.out(), "Killing Virtual Board 0x41: " + std::to_string(boards[0].pid) +
@@ -471,7 +448,7 @@ TEST(DaemonWithBoards, KillModeEndsTheBoardsAndTheDaemonFromThePidFile)
 
     ASSERT_TRUE(wait_exit(daemon, 10000));
     EXPECT_EQ(daemon.exit_code(), 0);
-    EXPECT_NE(access(run.pid_path.c_str(), F_OK), 0) << "pid file left after the orderly stop";
+    EXPECT_NE(access(run.pid_file.c_str(), F_OK), 0) << "pid file left after the orderly stop";
     for (const BoardLine &board : boards)
         EXPECT_EQ(exit_status_of_child(board.pid, 20000), 0);
     EXPECT_EQ(count_of(daemon.err(), "Closing Virtual Board"), 2u);
@@ -482,14 +459,14 @@ TEST(DaemonWithBoards, WithoutConfigurationThePidFileIsLeftForKillMode)
     DaemonRun run;
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
-    pid_t board = only_board_pid(run.pid_path);
+    pid_t board = only_board_pid(run.pid_file);
 
     RunOptions kill_options;
-    kill_options.args = {"-k", run.pid_path};
+    kill_options.args = {"-k", run.pid_file};
     Process killer = harness::run(TARVOLD_BIN, kill_options);
     EXPECT_EQ(killer.exit_code(), 254);
     EXPECT_EQ(killer.out(), "Killing Virtual Board 0x41: " + std::to_string(board) +
-                                "\nError: Invalid " + run.pid_path + " file");
+                                "\nError: Invalid " + run.pid_file + " file");
     EXPECT_EQ(exit_status_of_child(board, 20000), 0);
     EXPECT_EQ(count_of(daemon.err(), "Closing Virtual Board"), 1u);
 }
