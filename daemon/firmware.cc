@@ -8,6 +8,8 @@
 #include "daemon.h"
 #include "firmware.h"
 
+int firmware_option = 0;
+
 enum { FIRST_MODULE = 2, LAST_MODULE = 127 };
 enum { IMAGE_PATH_SIZE = 256, DOWNLOAD_FAILED = -5 };
 

@@ -7,10 +7,7 @@
 
 #include "daemon.h"
 
-int firmware_option = 0;
 int use_syslog = 0;
-volatile sig_atomic_t restart_requested = 0;
-volatile sig_atomic_t keep_running = 0;
 
 void log_message(const char *format, ...)
 {
@@ -22,12 +19,4 @@ void log_message(const char *format, ...)
         vfprintf(stderr, format, args);
     va_end(args);
     fputs("\n", stderr);
-}
-
-void handle_daemon_signal(int signal_number)
-{
-    if (signal_number == SIGHUP)
-        restart_requested = 1;
-    else
-        keep_running = 0;
 }
