@@ -35,7 +35,7 @@ char *find_title_end(char **argv, char **envp)
 void set_process_title(const char *format, ...)
 {
     char *area = title_argv[0];
-    long room = (long)(title_end - area) - 2;
+    long room = static_cast<long>(title_end - area) - 2;
 
     memset(title_buffer, 0, sizeof title_buffer);
     va_list args;
@@ -47,9 +47,9 @@ void set_process_title(const char *format, ...)
     // argument text follows it in a listing. The byte at title_end is the
     // NUL that ends the area already.
     if (room > 0) {
-        snprintf(area, (size_t)room, "%s", title_buffer);
+        snprintf(area, static_cast<size_t>(room), "%s", title_buffer);
         size_t written = strlen(area);
-        memset(area + written, 0, (size_t)(title_end - area) - written);
+        memset(area + written, 0, static_cast<size_t>(title_end - area) - written);
     }
     title_argv[1] = nullptr;
 }

@@ -36,7 +36,7 @@ static void copy_environment(char **envp)
     size_t count = 0;
     while (envp[count])
         count++;
-    char **copy = (char **)malloc((count + 1) * sizeof *copy);
+    char **copy = static_cast<char **>(malloc((count + 1) * sizeof *copy));
     if (!copy)
         return;
     for (size_t i = 0; i < count; i++)
@@ -73,7 +73,7 @@ static void *open_virtual_board_library(const char *library_path, VirtBoardEntry
     VirtBoardEntry *entries[3] = {start, stop, status};
     for (int i = 0; i < 3; i++) {
         dlerror();
-        *entries[i] = (VirtBoardEntry)dlsym(library, names[i]);
+        *entries[i] = reinterpret_cast<VirtBoardEntry>(dlsym(library, names[i]));
         if (!*entries[i]) {
             const char *error = dlerror();
             log_message("Couldn't open firmware: %s", error ? error : names[i]);
@@ -130,7 +130,7 @@ void run_virtual_board(const char *library_path, int module_number, int start_se
 static const char *build_library_path(char *buffer, size_t size, const char *firmware_dir)
 {
     int length = snprintf(buffer, size, "%s/%s", firmware_dir, "keldvb.so");
-    if (length < 0 || (size_t)length >= size)
+    if (length < 0 || static_cast<size_t>(length) >= size)
         return nullptr;
     return buffer;
 }
@@ -154,7 +154,7 @@ static void start_one_board(int module_number, const char *firmware_dir, FILE *p
         run_virtual_board(library_path, module_number, 1000);
     }
     if (pid_file) {
-        fprintf(pid_file, "Virtual Board 0x%X: %u\n", module_number, (unsigned)child);
+        fprintf(pid_file, "Virtual Board 0x%X: %u\n", module_number, static_cast<unsigned>(child));
         fflush(pid_file);
     }
     wait_seconds(3);
