@@ -1,10 +1,11 @@
 // The process title of a virtual-board child. The kernel shows a process's
 // arguments from the memory where its argument strings were placed at exec,
 // followed directly by its environment strings; writing the title there,
-// over both, is the only way to change what process listings show. The
-// environment must have been copied elsewhere before this is called.
+// over both, is the only way to change what process listings show, so the
+// environment is copied elsewhere first.
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "process_title.h"
@@ -13,6 +14,25 @@ char **title_argv = nullptr;
 char *title_end = nullptr;
 
 static char title_buffer[8192];
+
+extern char **environ;
+
+// From here on the process and the libraries it loads read the copies, which
+// the title leaves alone. A string that cannot be copied ends the copied
+// environment there.
+static void copy_environment(char **envp)
+{
+    size_t count = 0;
+    while (envp[count])
+        count++;
+    char **copy = static_cast<char **>(malloc((count + 1) * sizeof *copy));
+    if (!copy)
+        return;
+    for (size_t i = 0; i < count; i++)
+        copy[i] = strdup(envp[i]);
+    copy[count] = nullptr;
+    environ = copy;
+}
 
 char *find_title_end(char **argv, char **envp)
 {
@@ -30,6 +50,14 @@ char *find_title_end(char **argv, char **envp)
             end = arg_end;
     }
     return end;
+}
+
+bool init_process_title(char **argv, char **envp)
+{
+    copy_environment(envp);
+    title_argv = argv;
+    title_end = find_title_end(argv, envp);
+    return title_argv[0] && title_end;
 }
 
 void set_process_title(const char *format, ...)

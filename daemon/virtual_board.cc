@@ -13,8 +13,6 @@
 #include "virt_board.h"
 #include "virtual_board.h"
 
-extern char **environ;
-
 // sleep() ends early when a handled signal arrives; these waits must last.
 static void wait_seconds(unsigned seconds)
 {
@@ -29,28 +27,9 @@ bool read_module_entry(const char *entry, int *module_number)
     return sscanf(entry, "%d", module_number) == 1;
 }
 
-// The child reads its environment from copies, since the title is about to
-// be written over the strings it was started with.
-static void copy_environment(char **envp)
-{
-    size_t count = 0;
-    while (envp[count])
-        count++;
-    char **copy = static_cast<char **>(malloc((count + 1) * sizeof *copy));
-    if (!copy)
-        return;
-    for (size_t i = 0; i < count; i++)
-        copy[i] = strdup(envp[i]);
-    copy[count] = nullptr;
-    environ = copy;
-}
-
 static void set_up_child(int module_number, char **argv, char **envp)
 {
-    copy_environment(envp);
-    title_argv = argv;
-    title_end = find_title_end(argv, envp);
-    if (title_argv[0] && title_end)
+    if (init_process_title(argv, envp))
         set_process_title("tarvold: KQ260 Virtual Board 0x%0X", module_number);
 }
 
