@@ -13,8 +13,6 @@
 
 #include "recorder.h"
 
-int failure_reported = 0;
-
 // The recording files are named in a buffer of 1024 bytes; a longer name would
 // be cut there and record into another file.
 static const size_t recording_name_limit = 1023;

@@ -6,8 +6,6 @@
 
 #include "recorder.h"
 
-int failure_reported = 0;   // the recorder's main owns it; the library code sets it
-
 namespace {
 
 struct ElapsedCase {
