@@ -1,6 +1,7 @@
 // tarvold: board start-up and call-control daemon. main reads the command
 // line, brings the boards up when given a firmware directory, and keeps the
 // host library's call-control service running until it is told to stop.
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -28,6 +29,21 @@ struct DaemonSettings {
     const char *pid_path;
     int daemonise;
 };
+
+// A closed descriptor among 0, 1 and 2 would go to the next file we open (the
+// pid file, the -v file), and every line meant for the terminal would land
+// in it. Each closed one gets /dev/null first: open takes the lowest free
+// descriptor, which is that one. Without /dev/null there is nowhere safe to
+// write, nor to say so.
+static void open_standard_descriptors(void)
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (open("/dev/null", O_RDWR) != fd)
+            exit(-1);
+    }
+}
 
 [[noreturn]] static void print_usage(const char *program_name)
 {
@@ -199,6 +215,8 @@ static int run_service_loop(const DaemonSettings *settings)
 
 int main(int argc, char **argv, char **envp)
 {
+    open_standard_descriptors();
+
     if (argc >= 2 && strcmp(argv[1], "-k") == 0)
         run_kill_mode(argc, argv);
 
