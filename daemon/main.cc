@@ -216,6 +216,9 @@ static int run_service_loop(const DaemonSettings *settings)
 int main(int argc, char **argv, char **envp)
 {
     open_standard_descriptors();
+    // A log reader that goes away must not end the call-control service or a
+    // virtual board (the children inherit this); its lines are lost instead.
+    signal(SIGPIPE, SIG_IGN);
 
     if (argc >= 2 && strcmp(argv[1], "-k") == 0)
         run_kill_mode(argc, argv);

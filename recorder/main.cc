@@ -198,6 +198,10 @@ static int run_recording(void)
 int main(int argc, char **argv)
 {
     open_standard_descriptors();
+    // A reader of our output that goes away (a pipe into head, a tee that is
+    // ended) asks for a stop: the recording then ends in order, and the lines
+    // that can no longer be written are dropped.
+    signal(SIGPIPE, handle_stop_signal);
     set_api_versions();
 
     // The progress lines are read while the recording runs, often through a pipe.
