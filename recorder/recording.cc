@@ -33,6 +33,7 @@ int elapsed_usec(const struct timeval *start, const struct timeval *end)
 {
     // Unsigned arithmetic wraps modulo 2^32 where the signed one would
     // overflow; read back as signed, a clock set back shows as negative.
+    // Cutting the 64-bit seconds to 32 bits first changes nothing modulo 2^32.
     uint32_t seconds = static_cast<uint32_t>(end->tv_sec) - static_cast<uint32_t>(start->tv_sec);
     uint32_t microseconds = static_cast<uint32_t>(end->tv_usec) - static_cast<uint32_t>(start->tv_usec);
     return static_cast<int32_t>(seconds * 1000000u + microseconds);
