@@ -79,12 +79,15 @@ static void read_options(int argc, char **argv, DaemonSettings *settings)
 }
 
 // Sends stdout and stderr to the file. A failed open is not reported: both
-// duplications then fail too and the inherited outputs stay.
+// duplications then fail too and the inherited outputs stay. The descriptor
+// itself is closed, or the daemon and every board would hold a spare one.
 static void redirect_output(const char *path)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0600);
     dup2(fd, STDOUT_FILENO);
     dup2(fd, STDERR_FILENO);
+    if (fd > STDERR_FILENO)
+        close(fd);
 }
 
 static void print_options(const DaemonSettings *settings)

@@ -19,19 +19,21 @@ extern char **environ;
 
 // From here on the process and the libraries it loads read the copies, which
 // the title leaves alone. A string that cannot be copied ends the copied
-// environment there.
-static void copy_environment(char **envp)
+// environment there. False when the vector cannot be allocated: the process
+// then still reads the strings the title would overwrite.
+static bool copy_environment(char **envp)
 {
     size_t count = 0;
     while (envp[count])
         count++;
     char **copy = static_cast<char **>(malloc((count + 1) * sizeof *copy));
     if (!copy)
-        return;
+        return false;
     for (size_t i = 0; i < count; i++)
         copy[i] = strdup(envp[i]);
     copy[count] = nullptr;
     environ = copy;
+    return true;
 }
 
 char *find_title_end(char **argv, char **envp)
@@ -54,7 +56,10 @@ char *find_title_end(char **argv, char **envp)
 
 bool init_process_title(char **argv, char **envp)
 {
-    copy_environment(envp);
+    // Without a copy the title stays unset, and the listing keeps the
+    // original arguments.
+    if (!copy_environment(envp))
+        return false;
     title_argv = argv;
     title_end = find_title_end(argv, envp);
     return title_argv[0] && title_end;

@@ -10,7 +10,8 @@ extern char *title_end;
 char *find_title_end(char **argv, char **envp);
 
 // Copies the environment out of the title area and marks the area, given the
-// vectors that main received. False when there is no area to write a title in.
+// vectors that main received. False when no title may be written: there is
+// no area, or the environment could not be copied out of it.
 bool init_process_title(char **argv, char **envp);
 
 // Needs init_process_title (or title_argv and title_end set by hand).

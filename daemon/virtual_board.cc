@@ -13,6 +13,9 @@
 #include "virt_board.h"
 #include "virtual_board.h"
 
+// The path of keldvb.so in the firmware directory, NUL included.
+enum { LIBRARY_PATH_SIZE = 1024 };
+
 // sleep() ends early when a handled signal arrives; these waits must last.
 static void wait_seconds(unsigned seconds)
 {
@@ -40,7 +43,8 @@ static void *open_virtual_board_library(const char *library_path, VirtBoardEntry
 {
     if (!library_path) {
         // A cut path would name, and load, another file.
-        log_message("Couldn't open firmware: %s", "library path too long (over 1023 characters)");
+        log_message("Couldn't open firmware: library path too long (over %d characters)",
+                    LIBRARY_PATH_SIZE - 1);
         return nullptr;
     }
     void *library = dlopen(library_path, RTLD_NOW);
@@ -119,7 +123,7 @@ static const char *build_library_path(char *buffer, size_t size, const char *fir
 static void start_one_board(int module_number, const char *firmware_dir, FILE *pid_file,
                             char **argv, char **envp)
 {
-    char path_buffer[1024];
+    char path_buffer[LIBRARY_PATH_SIZE];
     const char *library_path = build_library_path(path_buffer, sizeof path_buffer, firmware_dir);
 
     log_message("Starting Virtual Board module 0x%X", module_number);
