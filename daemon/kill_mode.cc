@@ -78,8 +78,8 @@ static int digit_value(int c, int base)
 }
 
 // Reads an unsigned number as %u (base 10) or %x (base 16) would: leading
-// white space, an optional sign, at least one digit. Returns 0 when no digit
-// stands there.
+// white space, an optional sign, for %x an optional 0x or 0X, at least one
+// digit. Returns 0 when no digit stands there.
 static int scan_number(FILE *file, int base, ScannedNumber *number)
 {
     size_t length = 0;
@@ -94,6 +94,16 @@ static int scan_number(FILE *file, int base, ScannedNumber *number)
         c = getc(file);
     }
     int digits = 0;
+    // The 0 of a 0x prefix is a digit already, so "0x" alone reads as 0.
+    if (base == 16 && c == '0') {
+        append_text(number, &length, c);
+        digits++;
+        c = getc(file);
+        if (c == 'x' || c == 'X') {
+            append_text(number, &length, c);
+            c = getc(file);
+        }
+    }
     for (int digit; c != EOF && (digit = digit_value(c, base)) >= 0; c = getc(file)) {
         append_text(number, &length, c);
         digits++;
