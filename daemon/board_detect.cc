@@ -29,11 +29,11 @@ ZolHandle attach_module(int module_number)
     LineSessionArgs args;
     memset(&args, 0, sizeof args);
     args.attach_setting_a = 1;
-    args.module_number = (uint8_t)(module_number & 0xFF);
+    args.module_number = static_cast<uint8_t>(module_number & 0xFF);
     args.attach_setting_b = 1;
     ZolHandle module = ZolSessionAttach(&args);
-    if (module == NULL)
-        return NULL;
+    if (module == nullptr)
+        return nullptr;
 
     // A failed reset does not keep us from using the module, so its result
     // is not looked at.
@@ -46,7 +46,7 @@ ZolHandle attach_module(int module_number)
 
 void detach_module(ZolHandle module)
 {
-    if (module == NULL)
+    if (module == nullptr)
         return;
     LineSessionArgs args;
     memset(&args, 0, sizeof args);
@@ -77,7 +77,7 @@ int query_v34_feature(ZolHandle module, int *value)
 
 static int contains_code_name(const char *text, size_t length, const char *code_name)
 {
-    return memmem(text, length, code_name, strlen(code_name)) != NULL;
+    return memmem(text, length, code_name, strlen(code_name)) != nullptr;
 }
 
 const BoardFamily *find_board_family(const char *board_name, size_t field_size)
@@ -86,7 +86,7 @@ const BoardFamily *find_board_family(const char *board_name, size_t field_size)
     for (size_t i = 0; i < sizeof board_families / sizeof board_families[0]; i++)
         if (contains_code_name(board_name, length, board_families[i].code_name))
             return &board_families[i];
-    return NULL;
+    return nullptr;
 }
 
 int family_board_type(const BoardFamily *family, int v34_value)
@@ -111,7 +111,7 @@ int detect_board_type(ZolHandle module, int module_number, int *board_type, int 
     *firmware_running = info.channel_count > 1u ? 1 : 0;
 
     const BoardFamily *family = find_board_family(info.board_name, sizeof info.board_name);
-    if (family == NULL)
+    if (family == nullptr)
         return FAMILY_UNKNOWN;
 
     int v34_value = 0;

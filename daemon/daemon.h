@@ -4,12 +4,13 @@
 
 #include <signal.h>
 
-extern int firmware_option;                  // -n, passed with each PPC image download
+// The log (log.cc).
 extern int use_syslog;                       // 1 once daemonised: log_message goes to syslog
+void log_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The stop and restart handler and its flags (daemon_signal.cc).
 extern volatile sig_atomic_t restart_requested;
 extern volatile sig_atomic_t keep_running;
-
-void log_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void handle_daemon_signal(int signal_number);
 
 #endif

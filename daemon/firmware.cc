@@ -8,6 +8,8 @@
 #include "daemon.h"
 #include "firmware.h"
 
+int firmware_option = 0;
+
 enum { FIRST_MODULE = 2, LAST_MODULE = 127 };
 enum { IMAGE_PATH_SIZE = 256, DOWNLOAD_FAILED = -5 };
 
@@ -43,7 +45,7 @@ static const char *image_too_long(const char *firmware_dir, const FirmwareImages
         return images->ppc_image;
     if (!image_path_fits(firmware_dir, images->dsp_image, sizeof images->dsp_image))
         return images->dsp_image;
-    return NULL;
+    return nullptr;
 }
 
 static void write_image_path(char *path, const char *firmware_dir, const char *image)
@@ -73,7 +75,7 @@ int download_module_firmware(ZolHandle module, const char *firmware_dir, int boa
     }
     const FirmwareImages *images = &firmware_table[board_type];
     const char *long_image = image_too_long(firmware_dir, images);
-    if (long_image != NULL) {
+    if (long_image != nullptr) {
         log_message("Firmware path too long for image %s", long_image);
         return DOWNLOAD_FAILED;
     }
@@ -102,7 +104,7 @@ int download_module_firmware(ZolHandle module, const char *firmware_dir, int boa
 int prepare_module(const char *firmware_dir, int module_number)
 {
     ZolHandle module = attach_module(module_number);
-    if (module == NULL)
+    if (module == nullptr)
         return MODULE_ABSENT;
 
     int board_type = -1;

@@ -4,6 +4,8 @@
 
 #include "board_api.h"
 
+extern int firmware_option; // -n, passed with each PPC image download
+
 // What prepare_module reports for one module number.
 enum { MODULE_PREPARED = 1, MODULE_FIRMWARE_RUNNING = 0, MODULE_ABSENT = 2 };
 

@@ -17,9 +17,7 @@
 
 #include "kill_mode.h"
 
-namespace {
-
-const int NUMBER_TEXT_SIZE = 24;
+static const int NUMBER_TEXT_SIZE = 24;
 
 // A number as the scan read it. The text is kept (cut to fit) for the
 // message about a number that cannot be used.
@@ -30,7 +28,7 @@ struct ScannedNumber {
     char text[NUMBER_TEXT_SIZE];
 };
 
-void skip_white_space(FILE *file)
+static void skip_white_space(FILE *file)
 {
     int c;
     while ((c = getc(file)) != EOF && isspace(c))
@@ -42,15 +40,15 @@ void skip_white_space(FILE *file)
 // Matches literal text as the scan does: a blank in it matches any run of
 // white space, every other character itself. Stops at the first mismatch,
 // leaving that character unread.
-int match_text(FILE *file, const char *text)
+static int match_text(FILE *file, const char *text)
 {
     for (; *text; text++) {
-        if (isspace((unsigned char)*text)) {
+        if (isspace(static_cast<unsigned char>(*text))) {
             skip_white_space(file);
             continue;
         }
         int c = getc(file);
-        if (c != (unsigned char)*text) {
+        if (c != static_cast<unsigned char>(*text)) {
             if (c != EOF)
                 ungetc(c, file);
             return 0;
@@ -59,15 +57,15 @@ int match_text(FILE *file, const char *text)
     return 1;
 }
 
-void append_text(ScannedNumber *number, size_t *length, int c)
+static void append_text(ScannedNumber *number, size_t *length, int c)
 {
     if (*length + 1 < sizeof number->text) {
-        number->text[(*length)++] = (char)c;
+        number->text[(*length)++] = static_cast<char>(c);
         number->text[*length] = '\0';
     }
 }
 
-int digit_value(int c, int base)
+static int digit_value(int c, int base)
 {
     int value;
     if (isdigit(c))
@@ -80,9 +78,9 @@ int digit_value(int c, int base)
 }
 
 // Reads an unsigned number as %u (base 10) or %x (base 16) would: leading
-// white space, an optional sign, at least one digit. Returns 0 when no digit
-// stands there.
-int scan_number(FILE *file, int base, ScannedNumber *number)
+// white space, an optional sign, for %x an optional 0x or 0X, at least one
+// digit. Returns 0 when no digit stands there.
+static int scan_number(FILE *file, int base, ScannedNumber *number)
 {
     size_t length = 0;
     uint64_t value = 0;
@@ -96,35 +94,45 @@ int scan_number(FILE *file, int base, ScannedNumber *number)
         c = getc(file);
     }
     int digits = 0;
+    // The 0 of a 0x prefix is a digit already, so "0x" alone reads as 0.
+    if (base == 16 && c == '0') {
+        append_text(number, &length, c);
+        digits++;
+        c = getc(file);
+        if (c == 'x' || c == 'X') {
+            append_text(number, &length, c);
+            c = getc(file);
+        }
+    }
     for (int digit; c != EOF && (digit = digit_value(c, base)) >= 0; c = getc(file)) {
         append_text(number, &length, c);
         digits++;
         if (!number->too_large) {
-            value = value * (uint64_t)base + (uint64_t)digit;
+            value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
             if (value > UINT32_MAX)
                 number->too_large = 1;
         }
     }
     if (c != EOF)
         ungetc(c, file);
-    number->value = (uint32_t)value;
+    number->value = static_cast<uint32_t>(value);
     if (value == 0)
         number->negative = 0; // "-0" is a plain 0
     return digits > 0;
 }
 
-int is_usable_number(const ScannedNumber *number)
+static int is_usable_number(const ScannedNumber *number)
 {
     return !number->negative && !number->too_large;
 }
 
 // A pid that kill takes as one process: positive as a signed process id.
-int is_single_process(const ScannedNumber *pid)
+static int is_single_process(const ScannedNumber *pid)
 {
     return is_usable_number(pid) && pid->value != 0 && pid->value <= (uint32_t)INT_MAX;
 }
 
-int scan_virtual_board_line(FILE *file, ScannedNumber *module, ScannedNumber *pid)
+static int scan_virtual_board_line(FILE *file, ScannedNumber *module, ScannedNumber *pid)
 {
     if (!match_text(file, "Virtual Board 0x") || !scan_number(file, 16, module))
         return 0;
@@ -134,17 +142,35 @@ int scan_virtual_board_line(FILE *file, ScannedNumber *module, ScannedNumber *pi
     return 1;
 }
 
+// Sends the signal; one line on stdout when it cannot be sent. The walk of
+// the file goes on either way.
+static void signal_process(int pid, int signal_number)
+{
+    if (kill(pid, signal_number) == 0)
+        return;
+
+    int error = errno;
+    char text[1024];
+    if (error == EPERM)
+        snprintf(text, sizeof text, "Permision denied for process %u", static_cast<unsigned>(pid));
+    else if (error == ESRCH)
+        snprintf(text, sizeof text, "Process %u does not exist", static_cast<unsigned>(pid));
+    else
+        snprintf(text, sizeof text, "%s", strerror(error));
+    printf("Error: %s\n", text);
+}
+
 // The module number only labels the line, so it is taken as %x takes it: a
 // sign negates it modulo 2^32 and a number beyond 32 bits saturates. The
 // board's process is signalled whatever the label says.
-uint32_t module_label(const ScannedNumber *module)
+static uint32_t module_label(const ScannedNumber *module)
 {
     if (module->too_large)
         return UINT32_MAX;
     return module->negative ? 0u - module->value : module->value;
 }
 
-void kill_virtual_board(const ScannedNumber *module, const ScannedNumber *pid)
+static void kill_virtual_board(const ScannedNumber *module, const ScannedNumber *pid)
 {
     if (!is_single_process(pid)) {
         printf("Error: Virtual Board 0x%X: %s is not a single process, not signalled\n",
@@ -152,11 +178,11 @@ void kill_virtual_board(const ScannedNumber *module, const ScannedNumber *pid)
         return;
     }
     printf("Killing Virtual Board 0x%X: %u\n", module_label(module), pid->value);
-    signal_process((int)pid->value, SIGTERM);
+    signal_process(static_cast<int>(pid->value), SIGTERM);
 }
 
 // The daemon's pid, or 0 when the file names none.
-uint32_t scan_daemon_pid(FILE *file)
+static uint32_t scan_daemon_pid(FILE *file)
 {
     ScannedNumber pid;
     if (!scan_number(file, 10, &pid))
@@ -170,9 +196,7 @@ uint32_t scan_daemon_pid(FILE *file)
     return pid.value;
 }
 
-} // namespace
-
-void kill_from_pid_file(const char *path)
+static void kill_from_pid_file(const char *path)
 {
     FILE *file = fopen(path, "r");
     if (!file) {
@@ -191,23 +215,7 @@ void kill_from_pid_file(const char *path)
         exit(-2);
     }
     printf("Killing tarvold process: %u\n", daemon_pid);
-    signal_process((int)daemon_pid, SIGTERM);
-}
-
-void signal_process(int pid, int signal_number)
-{
-    if (kill(pid, signal_number) == 0)
-        return;
-
-    int error = errno;
-    char text[1024];
-    if (error == EPERM)
-        snprintf(text, sizeof text, "Permision denied for process %u", (unsigned)pid);
-    else if (error == ESRCH)
-        snprintf(text, sizeof text, "Process %u does not exist", (unsigned)pid);
-    else
-        snprintf(text, sizeof text, "%s", strerror(error));
-    printf("Error: %s\n", text);
+    signal_process(static_cast<int>(daemon_pid), SIGTERM);
 }
 
 void run_kill_mode(int argc, char **argv)

@@ -6,8 +6,8 @@
 // when no file is named.
 #define DEFAULT_PID_PATH "/var/run/tarvold.pid"
 
+// Handles each pid file named after -k (the default one when none is named)
+// and ends the process.
 [[noreturn]] void run_kill_mode(int argc, char **argv);
-void kill_from_pid_file(const char *path);
-void signal_process(int pid, int signal_number);
 
 #endif

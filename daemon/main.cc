@@ -1,6 +1,7 @@
 // tarvold: board start-up and call-control daemon. main reads the command
 // line, brings the boards up when given a firmware directory, and keeps the
 // host library's call-control service running until it is told to stop.
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -16,8 +17,6 @@
 #include "kill_mode.h"
 #include "virtual_board.h"
 
-namespace {
-
 // Each wait step; a handled signal ends it early.
 const int SERVICE_WAIT_SECONDS = 60;
 
@@ -31,7 +30,22 @@ struct DaemonSettings {
     int daemonise;
 };
 
-[[noreturn]] void print_usage(const char *program_name)
+// A closed descriptor among 0, 1 and 2 would go to the next file we open (the
+// pid file, the -v file), and every line meant for the terminal would land
+// in it. Each closed one gets /dev/null first: open takes the lowest free
+// descriptor, which is that one. Without /dev/null there is nowhere safe to
+// write, nor to say so.
+static void open_standard_descriptors(void)
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (open("/dev/null", O_RDWR) != fd)
+            exit(-1);
+    }
+}
+
+[[noreturn]] static void print_usage(const char *program_name)
 {
     fprintf(stderr,
             "Usage: %s [-D] [-p pid_file] [-f fw_path] [-c tarvol.cfg] [-v output] [-l ecc.log]\n\n",
@@ -39,12 +53,12 @@ struct DaemonSettings {
     exit(-1);
 }
 
-void read_options(int argc, char **argv, DaemonSettings *settings)
+static void read_options(int argc, char **argv, DaemonSettings *settings)
 {
-    settings->firmware_dir = NULL;
-    settings->config_path = NULL;
+    settings->firmware_dir = nullptr;
+    settings->config_path = nullptr;
     settings->ecc_log_path = "";
-    settings->verbose_output = NULL;
+    settings->verbose_output = nullptr;
     settings->pid_path = DEFAULT_PID_PATH;
     settings->daemonise = 0;
 
@@ -57,7 +71,7 @@ void read_options(int argc, char **argv, DaemonSettings *settings)
         case 'l': settings->ecc_log_path = optarg; break;
         case 'p': settings->pid_path = optarg; break;
         case 'v': settings->verbose_output = optarg; break;
-        case 'n': firmware_option = (int)strtol(optarg, NULL, 10); break;
+        case 'n': firmware_option = static_cast<int>(strtol(optarg, nullptr, 10)); break;
         case '?': print_usage(argv[0]);
         default: break;
         }
@@ -65,15 +79,18 @@ void read_options(int argc, char **argv, DaemonSettings *settings)
 }
 
 // Sends stdout and stderr to the file. A failed open is not reported: both
-// duplications then fail too and the inherited outputs stay.
-void redirect_output(const char *path)
+// duplications then fail too and the inherited outputs stay. The descriptor
+// itself is closed, or the daemon and every board would hold a spare one.
+static void redirect_output(const char *path)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0600);
     dup2(fd, STDOUT_FILENO);
     dup2(fd, STDERR_FILENO);
+    if (fd > STDERR_FILENO)
+        close(fd);
 }
 
-void print_options(const DaemonSettings *settings)
+static void print_options(const DaemonSettings *settings)
 {
     puts("Options:");
     if (settings->config_path)
@@ -86,23 +103,23 @@ void print_options(const DaemonSettings *settings)
         puts(" -D");
 }
 
-void set_up_verbose_output(const DaemonSettings *settings)
+static void set_up_verbose_output(const DaemonSettings *settings)
 {
     if (strcmp(settings->verbose_output, "stdout") != 0)
         redirect_output(settings->verbose_output);
     print_options(settings);
-    setbuf(stdout, NULL);
+    setbuf(stdout, nullptr);
     ZolDebugModeSet(-1);
     ZolDebugModeSetISDN(-1);
 }
 
-void bring_up_boards(const DaemonSettings *settings, char **argv, char **envp)
+static void bring_up_boards(const DaemonSettings *settings, char **argv, char **envp)
 {
     run_firmware_scan(settings->firmware_dir);
     start_virtual_boards(settings->firmware_dir, settings->pid_path, argv, envp);
 }
 
-void install_signal_handlers(void)
+static void install_signal_handlers(void)
 {
     signal(SIGTERM, handle_daemon_signal);
     signal(SIGINT, handle_daemon_signal);
@@ -110,7 +127,7 @@ void install_signal_handlers(void)
 }
 
 // Forks the daemon off; only the child returns, logging to syslog from then on.
-void daemonise(void)
+static void daemonise(void)
 {
     pid_t child = fork();
     if (child < 0) {
@@ -123,19 +140,19 @@ void daemonise(void)
     use_syslog = 1;
 }
 
-void append_pid_line(const char *pid_path)
+static void append_pid_line(const char *pid_path)
 {
     FILE *pid_file = fopen(pid_path, "a");
     if (!pid_file) {
         log_message("Couldn't fopen %s: %m", pid_path);
         return;
     }
-    fprintf(pid_file, "%u\n", (unsigned)getpid());
+    fprintf(pid_file, "%u\n", static_cast<unsigned>(getpid()));
     fclose(pid_file);
 }
 
 // Nothing the library wrote on an earlier start may carry over into the next.
-void fill_call_ctrl_args(CallCtrlInitArgs *args, const DaemonSettings *settings)
+static void fill_call_ctrl_args(CallCtrlInitArgs *args, const DaemonSettings *settings)
 {
     memset(args, 0, sizeof *args);
     args->config_path = settings->config_path;
@@ -143,7 +160,7 @@ void fill_call_ctrl_args(CallCtrlInitArgs *args, const DaemonSettings *settings)
     args->ecc_log_path = settings->ecc_log_path;
 }
 
-void report_start_failure(int result, const CallCtrlInitArgs *args, const char *ecc_log_path)
+static void report_start_failure(int result, const CallCtrlInitArgs *args, const char *ecc_log_path)
 {
     if (result == -5) {
         log_message("Unable to start Keldra Host ECC Service.");
@@ -158,7 +175,7 @@ void report_start_failure(int result, const CallCtrlInitArgs *args, const char *
 // Waits until a stop or a restart is asked for. The three signals stay
 // blocked while the flags are tested and are let in only inside pselect, so
 // one that arrives between the test and the wait still ends the wait at once.
-void wait_for_stop_or_restart(void)
+static void wait_for_stop_or_restart(void)
 {
     sigset_t service_signals, wait_mask;
     sigemptyset(&service_signals);
@@ -172,13 +189,13 @@ void wait_for_stop_or_restart(void)
 
     while (keep_running && !restart_requested) {
         struct timespec wait_step = {SERVICE_WAIT_SECONDS, 0};
-        pselect(0, NULL, NULL, NULL, &wait_step, &wait_mask);
+        pselect(0, nullptr, nullptr, nullptr, &wait_step, &wait_mask);
     }
-    sigprocmask(SIG_UNBLOCK, &service_signals, NULL);
+    sigprocmask(SIG_UNBLOCK, &service_signals, nullptr);
 }
 
 // Starts the service and restarts it on request; returns the exit status.
-int run_service_loop(const DaemonSettings *settings)
+static int run_service_loop(const DaemonSettings *settings)
 {
     CallCtrlInitArgs call_ctrl_args;
     do {
@@ -199,10 +216,13 @@ int run_service_loop(const DaemonSettings *settings)
     return 0;
 }
 
-} // namespace
-
 int main(int argc, char **argv, char **envp)
 {
+    open_standard_descriptors();
+    // A log reader that goes away must not end the call-control service or a
+    // virtual board (the children inherit this); its lines are lost instead.
+    signal(SIGPIPE, SIG_IGN);
+
     if (argc >= 2 && strcmp(argv[1], "-k") == 0)
         run_kill_mode(argc, argv);
 

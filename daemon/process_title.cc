@@ -1,10 +1,11 @@
 // The process title of a virtual-board child. The kernel shows a process's
 // arguments from the memory where its argument strings were placed at exec,
 // followed directly by its environment strings; writing the title there,
-// over both, is the only way to change what process listings show. The
-// environment must have been copied elsewhere before this is called.
+// over both, is the only way to change what process listings show, so the
+// environment is copied elsewhere first.
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "process_title.h"
@@ -13,6 +14,27 @@ char **title_argv = nullptr;
 char *title_end = nullptr;
 
 static char title_buffer[8192];
+
+extern char **environ;
+
+// From here on the process and the libraries it loads read the copies, which
+// the title leaves alone. A string that cannot be copied ends the copied
+// environment there. False when the vector cannot be allocated: the process
+// then still reads the strings the title would overwrite.
+static bool copy_environment(char **envp)
+{
+    size_t count = 0;
+    while (envp[count])
+        count++;
+    char **copy = static_cast<char **>(malloc((count + 1) * sizeof *copy));
+    if (!copy)
+        return false;
+    for (size_t i = 0; i < count; i++)
+        copy[i] = strdup(envp[i]);
+    copy[count] = nullptr;
+    environ = copy;
+    return true;
+}
 
 char *find_title_end(char **argv, char **envp)
 {
@@ -32,10 +54,21 @@ char *find_title_end(char **argv, char **envp)
     return end;
 }
 
+bool init_process_title(char **argv, char **envp)
+{
+    // Without a copy the title stays unset, and the listing keeps the
+    // original arguments.
+    if (!copy_environment(envp))
+        return false;
+    title_argv = argv;
+    title_end = find_title_end(argv, envp);
+    return title_argv[0] && title_end;
+}
+
 void set_process_title(const char *format, ...)
 {
     char *area = title_argv[0];
-    long room = (long)(title_end - area) - 2;
+    long room = static_cast<long>(title_end - area) - 2;
 
     memset(title_buffer, 0, sizeof title_buffer);
     va_list args;
@@ -47,9 +80,9 @@ void set_process_title(const char *format, ...)
     // argument text follows it in a listing. The byte at title_end is the
     // NUL that ends the area already.
     if (room > 0) {
-        snprintf(area, (size_t)room, "%s", title_buffer);
+        snprintf(area, static_cast<size_t>(room), "%s", title_buffer);
         size_t written = strlen(area);
-        memset(area + written, 0, (size_t)(title_end - area) - written);
+        memset(area + written, 0, static_cast<size_t>(title_end - area) - written);
     }
     title_argv[1] = nullptr;
 }

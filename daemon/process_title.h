@@ -9,6 +9,12 @@ extern char *title_end;
 // that of the argument string that lies last in memory.
 char *find_title_end(char **argv, char **envp);
 
+// Copies the environment out of the title area and marks the area, given the
+// vectors that main received. False when no title may be written: there is
+// no area, or the environment could not be copied out of it.
+bool init_process_title(char **argv, char **envp);
+
+// Needs init_process_title (or title_argv and title_end set by hand).
 void set_process_title(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

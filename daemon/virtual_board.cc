@@ -13,7 +13,8 @@
 #include "virt_board.h"
 #include "virtual_board.h"
 
-extern char **environ;
+// The path of keldvb.so in the firmware directory, NUL included.
+enum { LIBRARY_PATH_SIZE = 1024 };
 
 // sleep() ends early when a handled signal arrives; these waits must last.
 static void wait_seconds(unsigned seconds)
@@ -29,28 +30,9 @@ bool read_module_entry(const char *entry, int *module_number)
     return sscanf(entry, "%d", module_number) == 1;
 }
 
-// The child reads its environment from copies, since the title is about to
-// be written over the strings it was started with.
-static void copy_environment(char **envp)
-{
-    size_t count = 0;
-    while (envp[count])
-        count++;
-    char **copy = (char **)malloc((count + 1) * sizeof *copy);
-    if (!copy)
-        return;
-    for (size_t i = 0; i < count; i++)
-        copy[i] = strdup(envp[i]);
-    copy[count] = nullptr;
-    environ = copy;
-}
-
 static void set_up_child(int module_number, char **argv, char **envp)
 {
-    copy_environment(envp);
-    title_argv = argv;
-    title_end = find_title_end(argv, envp);
-    if (title_argv[0] && title_end)
+    if (init_process_title(argv, envp))
         set_process_title("tarvold: KQ260 Virtual Board 0x%0X", module_number);
 }
 
@@ -61,7 +43,8 @@ static void *open_virtual_board_library(const char *library_path, VirtBoardEntry
 {
     if (!library_path) {
         // A cut path would name, and load, another file.
-        log_message("Couldn't open firmware: %s", "library path too long (over 1023 characters)");
+        log_message("Couldn't open firmware: library path too long (over %d characters)",
+                    LIBRARY_PATH_SIZE - 1);
         return nullptr;
     }
     void *library = dlopen(library_path, RTLD_NOW);
@@ -73,7 +56,7 @@ static void *open_virtual_board_library(const char *library_path, VirtBoardEntry
     VirtBoardEntry *entries[3] = {start, stop, status};
     for (int i = 0; i < 3; i++) {
         dlerror();
-        *entries[i] = (VirtBoardEntry)dlsym(library, names[i]);
+        *entries[i] = reinterpret_cast<VirtBoardEntry>(dlsym(library, names[i]));
         if (!*entries[i]) {
             const char *error = dlerror();
             log_message("Couldn't open firmware: %s", error ? error : names[i]);
@@ -130,7 +113,7 @@ void run_virtual_board(const char *library_path, int module_number, int start_se
 static const char *build_library_path(char *buffer, size_t size, const char *firmware_dir)
 {
     int length = snprintf(buffer, size, "%s/%s", firmware_dir, "keldvb.so");
-    if (length < 0 || (size_t)length >= size)
+    if (length < 0 || static_cast<size_t>(length) >= size)
         return nullptr;
     return buffer;
 }
@@ -140,7 +123,7 @@ static const char *build_library_path(char *buffer, size_t size, const char *fir
 static void start_one_board(int module_number, const char *firmware_dir, FILE *pid_file,
                             char **argv, char **envp)
 {
-    char path_buffer[1024];
+    char path_buffer[LIBRARY_PATH_SIZE];
     const char *library_path = build_library_path(path_buffer, sizeof path_buffer, firmware_dir);
 
     log_message("Starting Virtual Board module 0x%X", module_number);
@@ -154,7 +137,7 @@ static void start_one_board(int module_number, const char *firmware_dir, FILE *p
         run_virtual_board(library_path, module_number, 1000);
     }
     if (pid_file) {
-        fprintf(pid_file, "Virtual Board 0x%X: %u\n", module_number, (unsigned)child);
+        fprintf(pid_file, "Virtual Board 0x%X: %u\n", module_number, static_cast<unsigned>(child));
         fflush(pid_file);
     }
     wait_seconds(3);

@@ -9,6 +9,10 @@
 // message of the recorder prints it from there.
 ErrorTextBuffer error_buffer;
 
+// Set by every failure the run reports, wherever it is found; main turns it
+// into the exit status.
+int failure_reported = 0;
+
 // The text is cut at the end of the buffer, so that a library that leaves it
 // unterminated cannot make us print past it.
 const char *board_error_text(ZolHandle handle_or_null, void *failed_record)

@@ -13,8 +13,6 @@
 
 #include "recorder.h"
 
-int failure_reported = 0;
-
 // The recording files are named in a buffer of 1024 bytes; a longer name would
 // be cut there and record into another file.
 static const size_t recording_name_limit = 1023;
@@ -35,6 +33,21 @@ struct RunSettings {
 static RunSettings settings = {0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
 
 static const char default_pid_path[] = "/var/run/sulvet.pid";
+
+// A closed descriptor among 0, 1 and 2 would go to the next file we open (the
+// pid file, a recording), and every line meant for the terminal would land
+// in it. Each closed one gets /dev/null first: open takes the lowest free
+// descriptor, which is that one. Without /dev/null there is nowhere safe to
+// write, nor to say so.
+static void open_standard_descriptors(void)
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (open("/dev/null", O_RDWR) != fd)
+            exit(-1);
+    }
+}
 
 // The library checks these against its own version before the first call.
 static void set_api_versions(void)
@@ -184,6 +197,11 @@ static int run_recording(void)
 
 int main(int argc, char **argv)
 {
+    open_standard_descriptors();
+    // A reader of our output that goes away (a pipe into head, a tee that is
+    // ended) asks for a stop: the recording then ends in order, and the lines
+    // that can no longer be written are dropped.
+    signal(SIGPIPE, handle_stop_signal);
     set_api_versions();
 
     // The progress lines are read while the recording runs, often through a pipe.

@@ -16,11 +16,10 @@ extern int failure_reported;                 // set by every failure the run rep
 void report_module_channels(int module_number);
 ZolHandle open_channel(int channel_number, const char *reset_text);
 
-// What find_slot_connection returns when nothing feeds the time slot.
-enum { NO_SOURCE_CHANNEL = INT32_MIN };
-
 void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag);
-int find_slot_connection(ZolHandle line, int time_slot);
+// False when nothing feeds the time slot; otherwise its source channel, which
+// may be any number, is in *source_channel.
+bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel);
 void disconnect_channel(ZolHandle line);
 
 void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_name);

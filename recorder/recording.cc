@@ -33,9 +33,10 @@ int elapsed_usec(const struct timeval *start, const struct timeval *end)
 {
     // Unsigned arithmetic wraps modulo 2^32 where the signed one would
     // overflow; read back as signed, a clock set back shows as negative.
-    uint32_t seconds = (uint32_t)end->tv_sec - (uint32_t)start->tv_sec;
-    uint32_t microseconds = (uint32_t)end->tv_usec - (uint32_t)start->tv_usec;
-    return (int32_t)(seconds * 1000000u + microseconds);
+    // Cutting the 64-bit seconds to 32 bits first changes nothing modulo 2^32.
+    uint32_t seconds = static_cast<uint32_t>(end->tv_sec) - static_cast<uint32_t>(start->tv_sec);
+    uint32_t microseconds = static_cast<uint32_t>(end->tv_usec) - static_cast<uint32_t>(start->tv_usec);
+    return static_cast<int32_t>(seconds * 1000000u + microseconds);
 }
 
 void handle_stop_signal(int)
@@ -107,7 +108,7 @@ static bool write_whole_buffer(int file, const char *data, size_t size)
             return false;
         }
         data += written;
-        size -= (size_t)written;
+        size -= static_cast<size_t>(written);
     }
     return true;
 }
@@ -136,7 +137,7 @@ static bool record_one_buffer(RecordingDirection *direction, SpeechRecordArgs *r
     if (count > RECORDING_BUFFER_SIZE)
         size = RECORDING_BUFFER_SIZE;
     else if (count > 0)
-        size = (size_t)count;
+        size = static_cast<size_t>(count);
     if (!write_whole_buffer(direction->file, buffer, size)) {
         const char *error_text = strerror(errno);
         if (direction->inbound)

@@ -15,7 +15,7 @@ static void print_line_addresses(ZolHandle line)
     printf("Connection to %d\n", ZolLineDestAddrGet(line).unit);
 }
 
-int find_slot_connection(ZolHandle line, int time_slot)
+bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel)
 {
     // The library walks its list by what it left in this record, so it is
     // cleared once and handed back untouched on every further call.
@@ -26,7 +26,8 @@ int find_slot_connection(ZolHandle line, int time_slot)
     while ((result = ZolCallSWGetConns(line, &connection)) > 0) {
         if (connection.destination_type == ENDPOINT_T1_SLOT && connection.destination_slot == time_slot) {
             printf("Channel %d => %d\n", connection.source_channel, time_slot);
-            return connection.source_channel;
+            *source_channel = connection.source_channel;
+            return true;
         }
     }
     if (result < 0)
@@ -34,7 +35,7 @@ int find_slot_connection(ZolHandle line, int time_slot)
                "ZolCallSWGetConns");
     printf("T1 Slot %d not found\n", time_slot);
     failure_reported = 1;
-    return NO_SOURCE_CHANNEL;
+    return false;
 }
 
 void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag)
@@ -48,10 +49,10 @@ void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag)
     request.connect_flag = 1;
     bool outbound = direction_flag != 0;
     if (outbound) {
-        int source_channel = find_slot_connection(line, time_slot);
+        int source_channel;
         // Nothing feeds the time slot: a request with a made-up source would
         // connect the recording channel to some unrelated channel.
-        if (source_channel == NO_SOURCE_CHANNEL)
+        if (!find_slot_connection(line, time_slot, &source_channel))
             return;
         request.source_type = ENDPOINT_CHANNEL;
         request.source_channel = source_channel;

@@ -47,7 +47,9 @@ TEST(KillMode, OddModuleNumbersStillSignalTheBoard)
     const struct {
         const char *module;
         const char *shown;
-    } cases[] = {{"-1", "FFFFFFFF"}, {"-41", "FFFFFFBF"}, {"100000041", "FFFFFFFF"}, {"+7f", "7F"}};
+    } cases[] = {{"-1", "FFFFFFFF"}, {"-41", "FFFFFFBF"}, {"100000041", "FFFFFFFF"}, {"+7f", "7F"},
+                 // %x takes an optional 0x or 0X after the sign; "0x" alone reads 0.
+                 {"0x41", "41"}, {"0X41", "41"}, {"-0x41", "FFFFFFBF"}, {"+0x7f", "7F"}, {"0x", "0"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.module);
         TempDir dir;

@@ -1,5 +1,11 @@
 // The programs find the host library by name and let LD_LIBRARY_PATH choose
 // it, so the maker's libraries can replace the stand-in without a rebuild.
+#include <algorithm>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -27,6 +33,43 @@ TEST_P(LinkContract, NeedsTheHostLibrariesByNameWithoutRpath)
 
 INSTANTIATE_TEST_SUITE_P(Binaries, LinkContract,
                          testing::Values(TARVOLD_BIN, SULVET_BIN, LINK_PROBE));
+
+// The C library functions a program takes from outside, without versions.
+std::vector<std::string> imported_names(const std::string &binary)
+{
+    RunOptions options;
+    options.args = {"--dyn-syms", "--wide", binary};
+    std::vector<std::string> names;
+    for (const std::string &line : split_lines(run("readelf", options).out())) {
+        std::istringstream fields(line);
+        std::vector<std::string> words{std::istream_iterator<std::string>(fields), {}};
+        if (words.size() >= 8 && words[6] == "UND")
+            names.push_back(words[7].substr(0, words[7].find('@')));
+    }
+    return names;
+}
+
+// On i386 the programs are built for files past 2 GiB and time past 2038:
+// they must call the 64-bit variants, never the 32-bit ones.
+TEST(LinkContractImports, FileAndTimeCallsAreThe64BitOnes)
+{
+    const struct {
+        const char *binary;
+        const char *imported;
+        const char *not_imported;
+    } cases[] = {
+        {TARVOLD_BIN, "open64", "open"},
+        {TARVOLD_BIN, "fopen64", "fopen"},
+        {SULVET_BIN, "open64", "open"},
+        {SULVET_BIN, "__gettimeofday64", "gettimeofday"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.binary) + " " + c.imported);
+        std::vector<std::string> names = imported_names(c.binary);
+        EXPECT_NE(std::find(names.begin(), names.end(), c.imported), names.end());
+        EXPECT_EQ(std::find(names.begin(), names.end(), c.not_imported), names.end());
+    }
+}
 
 } // namespace
 

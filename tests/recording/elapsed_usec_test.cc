@@ -6,8 +6,6 @@
 
 #include "recorder.h"
 
-int failure_reported = 0;   // the recorder's main owns it; the library code sets it
-
 namespace {
 
 struct ElapsedCase {
@@ -26,6 +24,11 @@ const ElapsedCase elapsed_cases[] = {
     {"set back beyond 2^31 us wraps", {2248, 0}, {100, 0}, (int32_t)(4294967296LL - 2148000000LL)},
     // Seconds that differ by more than a signed 32-bit word holds.
     {"seconds from one end of the range to the other", {INT32_MIN, 0}, {INT32_MAX, 0}, -1000000},
+    // Time past January 2038: the seconds no longer fit 32 bits, the result
+    // is still the exact value reduced modulo 2^32.
+    {"across January 2038", {INT32_MAX, 999900}, {INT32_MAX + 1LL, 100}, 200},
+    {"well past 2038", {(1LL << 32) + 5, 100}, {(1LL << 32) + 7, 350}, 2000250},
+    {"a span of 2^32 seconds wraps to 0", {0, 0}, {1LL << 32, 0}, 0},
 };
 
 TEST(ElapsedUsec, ExactValueReducedModulo2To32)

@@ -9,8 +9,6 @@
 #include "recorder.h"
 #include "sulvet_run.h"
 
-int failure_reported = 0;   // the recorder's main owns it; the library code sets it
-
 using namespace sulvet_test;
 using harness::json;
 
