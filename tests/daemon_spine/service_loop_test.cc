@@ -333,6 +333,10 @@ TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
     EXPECT_EQ(first.rfind("<30>", 0), 0u) << first;
     EXPECT_NE(first.find(tag + "Calling ECC Initialization"), std::string::npos) << first;
     EXPECT_NE(second.find(tag + "Running KM4862 ECC"), std::string::npos) << second;
+    // Each message's newline on stderr follows its syslog line; the last is
+    // written once the daemon waits.
+    ASSERT_TRUE(harness::wait_until_blocked(daemon, harness::BlockedIn::signal_wait,
+                                            harness::deadline_ms));
     EXPECT_EQ(harness::read_file(verbose), "Options:\n -c " + service.config + "\n -l \n -v " +
                                                verbose + "\n -D\n\n\n");
 
