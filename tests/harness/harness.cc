@@ -64,6 +64,10 @@ std::vector<char *> pointers_to(std::vector<std::string> &strings)
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // The program gets the three standard descriptors and nothing else of ours.
+    for (int fd : {in, out, err})
+        if (fd > 2)
+            close(fd);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
         _exit(127);
     signal(SIGPIPE, SIG_DFL);

@@ -21,6 +21,18 @@ TEST(Harness, CapturesOutputStatusAndEnvironment)
     EXPECT_EQ(p.err(), "value\n");
 }
 
+// The capture files reach the program as its stdout and stderr only, so a
+// test that counts a program's descriptors sees the program's own.
+TEST(Harness, ProgramGetsNoSpareDescriptorOfTheHarness)
+{
+    RunOptions options;
+    options.args = {"-c", "for fd in /proc/$$/fd/*; do readlink \"$fd\"; done"};
+    Process p = run("/bin/sh", options);
+    std::string links = p.out();
+    EXPECT_EQ(count_of(links, p.stdout_path + "\n"), 1u) << links;
+    EXPECT_EQ(count_of(links, p.stderr_path + "\n"), 1u) << links;
+}
+
 TEST(Harness, WaitsForTextAndSignals)
 {
     RunOptions options;
