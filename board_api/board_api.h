@@ -30,6 +30,10 @@ struct CallCtrlInitArgs {
     uint8_t reserved_1713[125];
 };
 
+// CallCtrlInitArgs.init_setting is always this; ZolCallCtrlInit returns
+// CALL_CTRL_NO_VALID_CONFIG when the configuration holds nothing it can use.
+enum { CALL_CTRL_INIT_SETTING = 1, CALL_CTRL_NO_VALID_CONFIG = -5 };
+
 struct ModuleInfoArgs {
     int32_t status;
     uint8_t reserved_4[4];
@@ -84,6 +88,8 @@ struct FirmwareDownloadArgs {
 };
 
 enum { IMAGE_KIND_DSP = 1, IMAGE_KIND_PPC = 2 };
+// The two fixed words of every download request.
+enum { DOWNLOAD_SETTING_A = 1, DOWNLOAD_SETTING_B = -1 };
 
 struct SwitchConnectionArgs {
     uint8_t reserved_0[16];

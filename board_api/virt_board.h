@@ -22,6 +22,9 @@ static_assert(offsetof(VirtBoardArgs, result_code) == 12, "VirtBoardArgs.result_
 static_assert(offsetof(VirtBoardArgs, result_text) == 16, "VirtBoardArgs.result_text");
 static_assert(sizeof(VirtBoardArgs) == 136, "VirtBoardArgs size");
 
+// The start setting that every board is started with.
+enum { VIRT_BOARD_START_SETTING = 1000 };
+
 typedef int (*VirtBoardEntry)(VirtBoardArgs *args);
 
 extern "C" {

@@ -7,19 +7,25 @@
 
 enum { NO_MODULE = -19, FAMILY_FOUND = 0, FAMILY_UNKNOWN = 1 };
 
+// The fixed words of the session attach and of the reset that follows it.
+enum { ATTACH_SETTING_A = 1, ATTACH_SETTING_B = 1, RESET_SETTING_A = 1, RESET_SETTING_B = 1 };
+
+// A module with more channels than this has its firmware running already.
+enum { CHANNELS_WITHOUT_FIRMWARE = 1 };
+
 // Searched in this order and the first match decides, so a name that holds
 // two code names gets the type of the row that comes first here.
 static const BoardFamily board_families[] = {
-    {"TALVERIN", 1, 3, 4},
-    {"MERODAN", 0, 0, 0},
-    {"ORVELLINE", 0, 1, 1},
-    {"CASTOV", 0, 2, 2},
-    {"PRELLO", 0, 21, 21},
-    {"DUNVAL", 0, 22, 22},
-    {"GOLVAR", 1, 6, 5},
-    {"ZEBK", 0, 7, 7},
-    {"FENDO", 0, 6, 6},
-    {"VIRTUAL", 0, 20, 20},
+    {"TALVERIN", true, BOARD_TYPE_TALVERIN, BOARD_TYPE_TALVERIN_V34},
+    {"MERODAN", false, BOARD_TYPE_MERODAN, BOARD_TYPE_MERODAN},
+    {"ORVELLINE", false, BOARD_TYPE_ORVELLINE, BOARD_TYPE_ORVELLINE},
+    {"CASTOV", false, BOARD_TYPE_CASTOV, BOARD_TYPE_CASTOV},
+    {"PRELLO", false, BOARD_TYPE_PRELLO, BOARD_TYPE_PRELLO},
+    {"DUNVAL", false, BOARD_TYPE_DUNVAL, BOARD_TYPE_DUNVAL},
+    {"GOLVAR", true, BOARD_TYPE_GOLVAR, BOARD_TYPE_GOLVAR_V34},
+    {"ZEBK", false, BOARD_TYPE_ZEBK, BOARD_TYPE_ZEBK},
+    {"FENDO", false, BOARD_TYPE_GOLVAR, BOARD_TYPE_GOLVAR},
+    {"VIRTUAL", false, BOARD_TYPE_VIRTUAL, BOARD_TYPE_VIRTUAL},
 };
 
 static const char v34_feature_name[] = "V34Enab";
@@ -28,9 +34,9 @@ ZolHandle attach_module(int module_number)
 {
     LineSessionArgs args;
     memset(&args, 0, sizeof args);
-    args.attach_setting_a = 1;
+    args.attach_setting_a = ATTACH_SETTING_A;
     args.module_number = static_cast<uint8_t>(module_number & 0xFF);
-    args.attach_setting_b = 1;
+    args.attach_setting_b = ATTACH_SETTING_B;
     ZolHandle module = ZolSessionAttach(&args);
     if (module == nullptr)
         return nullptr;
@@ -38,8 +44,8 @@ ZolHandle attach_module(int module_number)
     // A failed reset does not keep us from using the module, so its result
     // is not looked at.
     memset(&args, 0, sizeof args);
-    args.reset_setting_a = 1;
-    args.reset_setting_b = 1;
+    args.reset_setting_a = RESET_SETTING_A;
+    args.reset_setting_b = RESET_SETTING_B;
     ZolLineReset(module, &args);
     return module;
 }
@@ -60,7 +66,7 @@ static int is_v34_entry(const FeatureQueryArgs *args)
 
 // The library keeps the position in the feature list; every call hands out
 // the next entry, and a call that writes nothing leaves the name empty.
-int query_v34_feature(ZolHandle module, int *value)
+void query_v34_feature(ZolHandle module, int *value)
 {
     FeatureQueryArgs args;
     for (;;) {
@@ -68,10 +74,10 @@ int query_v34_feature(ZolHandle module, int *value)
         ZolFeatureSetQuery(module, &args);
         if (is_v34_entry(&args)) {
             *value = args.feature_value;
-            return 1;
+            return;
         }
         if (args.feature_name[0] == '\0')
-            return 1;
+            return;
     }
 }
 
@@ -89,7 +95,7 @@ const BoardFamily *find_board_family(const char *board_name, size_t field_size)
     return nullptr;
 }
 
-int family_board_type(const BoardFamily *family, int v34_value)
+static int family_board_type(const BoardFamily *family, int v34_value)
 {
     if (family->split_by_v34 && v34_value != 0)
         return family->board_type_v34;
@@ -98,7 +104,7 @@ int family_board_type(const BoardFamily *family, int v34_value)
 
 int detect_board_type(ZolHandle module, int module_number, int *board_type, int *firmware_running)
 {
-    *board_type = -1;
+    *board_type = BOARD_TYPE_UNKNOWN;
 
     ModuleInfoArgs info;
     memset(&info, 0, sizeof info);
@@ -107,8 +113,7 @@ int detect_board_type(ZolHandle module, int module_number, int *board_type, int 
     if (info.presence_a == 0 || info.presence_b == 0)
         return NO_MODULE;
 
-    // A module with more than one channel has its firmware running already.
-    *firmware_running = info.channel_count > 1u ? 1 : 0;
+    *firmware_running = info.channel_count > CHANNELS_WITHOUT_FIRMWARE ? 1 : 0;
 
     const BoardFamily *family = find_board_family(info.board_name, sizeof info.board_name);
     if (family == nullptr)

@@ -6,12 +6,30 @@
 
 #include "board_api.h"
 
+// What a module's board name makes of it. The types up to BOARD_TYPE_ZEBK are
+// the rows of the firmware table (firmware.cc), which gives their images; the
+// families typed from BOARD_TYPE_VIRTUAL on have no images.
+enum {
+    BOARD_TYPE_UNKNOWN = -1,
+    BOARD_TYPE_MERODAN = 0,
+    BOARD_TYPE_ORVELLINE = 1,
+    BOARD_TYPE_CASTOV = 2,
+    BOARD_TYPE_TALVERIN = 3,
+    BOARD_TYPE_TALVERIN_V34 = 4,
+    BOARD_TYPE_GOLVAR_V34 = 5,
+    BOARD_TYPE_GOLVAR = 6, // FENDO as well
+    BOARD_TYPE_ZEBK = 7,
+    BOARD_TYPE_VIRTUAL = 20,
+    BOARD_TYPE_PRELLO = 21,
+    BOARD_TYPE_DUNVAL = 22,
+};
+
 // One row of the board-name table: a family code name and the board type it
 // gives. The split families give board_type_v34 when the module's V34Enab
 // value is non-zero and board_type otherwise.
 struct BoardFamily {
     const char *code_name;
-    int split_by_v34;
+    bool split_by_v34;
     int board_type;
     int board_type_v34;
 };
@@ -19,11 +37,12 @@ struct BoardFamily {
 ZolHandle attach_module(int module_number);
 void detach_module(ZolHandle module);
 int detect_board_type(ZolHandle module, int module_number, int *board_type, int *firmware_running);
-int query_v34_feature(ZolHandle module, int *value);
+// Sets value to the module's V34Enab value; leaves it alone when the module
+// does not report the feature.
+void query_v34_feature(ZolHandle module, int *value);
 
 // The first family of the table whose code name stands in the board name, or
 // null. Reads at most field_size bytes, whether or not they hold a NUL.
 const BoardFamily *find_board_family(const char *board_name, size_t field_size);
-int family_board_type(const BoardFamily *family, int v34_value);
 
 #endif

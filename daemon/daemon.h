@@ -6,6 +6,9 @@
 
 // The log (log.cc).
 extern int use_syslog;                       // 1 once daemonised: log_message goes to syslog
+// Messages carry no newline of their own: log_message ends each one. In
+// syslog mode that newline alone still goes to stderr, an empty line per
+// message, as the daemon has always written it.
 void log_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // The stop and restart handler and its flags (daemon_signal.cc).

@@ -18,19 +18,20 @@ struct FirmwareImages {
     char dsp_image[28];
 };
 
-// Indexed by board type; the families typed 20 and above have no images.
-static const FirmwareImages firmware_table[8] = {
-    {"cp.bin", "dsp4800_ld.hex"},
-    {"cp.bin", "dsp4800_ld.hex"},
-    {"cp.bin", "dsp4800.hex"},
-    {"cp.bin", "dsp4800.hex"},
-    {"cp.bin", "dsp4800_v34.hex"},
-    {"cp.bin", "dsp4800_ud.hex"},
-    {"cp.bin", "dsp4862_ud.hex"},
-    {"cp.bin", "dsp4800_ld.hex"},
-};
+enum { FIRMWARE_TABLE_ROWS = BOARD_TYPE_ZEBK + 1 };
 
-enum { FIRMWARE_TABLE_ROWS = sizeof firmware_table / sizeof firmware_table[0] };
+// Indexed by board type; the families typed from BOARD_TYPE_VIRTUAL on have
+// no images.
+static const FirmwareImages firmware_table[FIRMWARE_TABLE_ROWS] = {
+    {"cp.bin", "dsp4800_ld.hex"},  // BOARD_TYPE_MERODAN
+    {"cp.bin", "dsp4800_ld.hex"},  // BOARD_TYPE_ORVELLINE
+    {"cp.bin", "dsp4800.hex"},     // BOARD_TYPE_CASTOV
+    {"cp.bin", "dsp4800.hex"},     // BOARD_TYPE_TALVERIN
+    {"cp.bin", "dsp4800_v34.hex"}, // BOARD_TYPE_TALVERIN_V34
+    {"cp.bin", "dsp4800_ud.hex"},  // BOARD_TYPE_GOLVAR_V34
+    {"cp.bin", "dsp4862_ud.hex"},  // BOARD_TYPE_GOLVAR
+    {"cp.bin", "dsp4800_ld.hex"},  // BOARD_TYPE_ZEBK
+};
 
 static int image_path_fits(const char *firmware_dir, const char *image, size_t image_field_size)
 {
@@ -60,9 +61,9 @@ static void download_image(ZolHandle module, FirmwareDownloadArgs *args, const c
 {
     memset(args, 0, sizeof *args);
     args->image_path = path;
-    args->download_setting_a = 1;
+    args->download_setting_a = DOWNLOAD_SETTING_A;
     args->image_kind = image_kind;
-    args->download_setting_b = -1;
+    args->download_setting_b = DOWNLOAD_SETTING_B;
     args->firmware_option = option;
     ZolFirmwareDownload(module, args);
 }
@@ -107,13 +108,13 @@ int prepare_module(const char *firmware_dir, int module_number)
     if (module == nullptr)
         return MODULE_ABSENT;
 
-    int board_type = -1;
+    int board_type = BOARD_TYPE_UNKNOWN;
     int firmware_running = 0;
     if (detect_board_type(module, module_number, &board_type, &firmware_running) < 0) {
         detach_module(module);
         return MODULE_PREPARED;
     }
-    if (board_type == -1) {
+    if (board_type == BOARD_TYPE_UNKNOWN) {
         log_message("unknown mod_type: %d", board_type);
         detach_module(module);
         return MODULE_PREPARED;

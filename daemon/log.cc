@@ -9,19 +9,22 @@
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include "daemon.h"
 
 // A line that fits PIPE_BUF reaches a pipe whole even beside other writers.
-// A longer message is cut to fit, its newline kept.
+// A longer message gets a buffer of its own, so that nothing of it is cut:
+// the end of a message is often the part that says what went wrong.
 enum { LOG_LINE_SIZE = PIPE_BUF };
 
 int use_syslog = 0;
 
 // Goes on after a signal or a short write, so nothing of the line is lost
-// while the file takes it.
+// while the file takes it. Any other failure (a closed pipe, a full disk, the
+// file-size limit) loses the line, and the daemon carries on.
 static void write_line(const char *line, size_t length)
 {
     while (length > 0) {
@@ -35,24 +38,48 @@ static void write_line(const char *line, size_t length)
     }
 }
 
+// Formats into line, or into a buffer of the message's own size when it does
+// not fit there, and writes it with its newline. The newline takes the place
+// of the terminating NUL.
+static void write_message(char *line, size_t size, const char *format, va_list args)
+{
+    int error = errno; // for a %m in the second formatting
+    va_list again;
+    va_copy(again, args);
+    int formatted = vsnprintf(line, size, format, args);
+    size_t length = formatted > 0 ? static_cast<size_t>(formatted) : 0;
+    char *long_line = nullptr;
+    if (length >= size) {
+        long_line = static_cast<char *>(malloc(length + 1));
+        errno = error;
+        if (long_line) {
+            vsnprintf(long_line, length + 1, format, again);
+            line = long_line;
+        } else {
+            // Without memory for the whole message it goes out in pieces
+            // rather than cut.
+            vdprintf(STDERR_FILENO, format, again);
+            length = 0;
+        }
+    }
+    va_end(again);
+    line[length++] = '\n';
+    write_line(line, length);
+    free(long_line);
+}
+
 void log_message(const char *format, ...)
 {
     char line[LOG_LINE_SIZE];
-    size_t length = 0;
 
     va_list args;
     va_start(args, format);
     if (use_syslog) {
         vsyslog(LOG_INFO, format, args);
+        line[0] = '\n';
+        write_line(line, 1);
     } else {
-        // The newline takes the place of the terminating NUL.
-        int formatted = vsnprintf(line, sizeof line, format, args);
-        if (formatted > 0)
-            length = static_cast<size_t>(formatted) < sizeof line - 1 ? static_cast<size_t>(formatted)
-                                                                       : sizeof line - 1;
+        write_message(line, sizeof line, format, args);
     }
     va_end(args);
-
-    line[length++] = '\n';
-    write_line(line, length);
 }

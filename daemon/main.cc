@@ -15,10 +15,14 @@
 #include "daemon.h"
 #include "firmware.h"
 #include "kill_mode.h"
+#include "pid_file.h"
 #include "virtual_board.h"
 
 // Each wait step; a handled signal ends it early.
 const int SERVICE_WAIT_SECONDS = 60;
+
+// ZolDebugModeSet and ZolDebugModeSetISDN: every kind of debug output.
+enum { DEBUG_MODE_ALL = -1 };
 
 // The settings point at the argument strings themselves.
 struct DaemonSettings {
@@ -45,6 +49,7 @@ static void open_standard_descriptors(void)
     }
 }
 
+// The blank line after the usage text is the daemon's own, kept on purpose.
 [[noreturn]] static void print_usage(const char *program_name)
 {
     fprintf(stderr,
@@ -109,8 +114,8 @@ static void set_up_verbose_output(const DaemonSettings *settings)
         redirect_output(settings->verbose_output);
     print_options(settings);
     setbuf(stdout, nullptr);
-    ZolDebugModeSet(-1);
-    ZolDebugModeSetISDN(-1);
+    ZolDebugModeSet(DEBUG_MODE_ALL);
+    ZolDebugModeSetISDN(DEBUG_MODE_ALL);
 }
 
 static void bring_up_boards(const DaemonSettings *settings, char **argv, char **envp)
@@ -142,13 +147,11 @@ static void daemonise(void)
 
 static void append_pid_line(const char *pid_path)
 {
-    FILE *pid_file = fopen(pid_path, "a");
-    if (!pid_file) {
-        log_message("Couldn't fopen %s: %m", pid_path);
+    FILE *pid_file = open_pid_file(pid_path, "a");
+    if (!pid_file)
         return;
-    }
-    fprintf(pid_file, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(pid_file);
+    write_pid_line(pid_file, pid_path, "%u\n", static_cast<unsigned>(getpid()));
+    close_pid_file(pid_file, pid_path);
 }
 
 // Nothing the library wrote on an earlier start may carry over into the next.
@@ -156,13 +159,13 @@ static void fill_call_ctrl_args(CallCtrlInitArgs *args, const DaemonSettings *se
 {
     memset(args, 0, sizeof *args);
     args->config_path = settings->config_path;
-    args->init_setting = 1;
+    args->init_setting = CALL_CTRL_INIT_SETTING;
     args->ecc_log_path = settings->ecc_log_path;
 }
 
 static void report_start_failure(int result, const CallCtrlInitArgs *args, const char *ecc_log_path)
 {
-    if (result == -5) {
+    if (result == CALL_CTRL_NO_VALID_CONFIG) {
         log_message("Unable to start Keldra Host ECC Service.");
         log_message("No valid configuration found. See %s", ecc_log_path);
     } else {
@@ -175,6 +178,8 @@ static void report_start_failure(int result, const CallCtrlInitArgs *args, const
 // Waits until a stop or a restart is asked for. The three signals stay
 // blocked while the flags are tested and are let in only inside pselect, so
 // one that arrives between the test and the wait still ends the wait at once.
+// The wait's mask is the one the daemon had less the three, so they get in
+// even when the parent left them blocked.
 static void wait_for_stop_or_restart(void)
 {
     sigset_t service_signals, wait_mask;
@@ -219,9 +224,12 @@ static int run_service_loop(const DaemonSettings *settings)
 int main(int argc, char **argv, char **envp)
 {
     open_standard_descriptors();
-    // A log reader that goes away must not end the call-control service or a
-    // virtual board (the children inherit this); its lines are lost instead.
+    // A log reader that goes away, or a log file that reaches the file-size
+    // limit, must not end kill mode, the call-control service or a virtual
+    // board (the children inherit this); the write fails and its line is lost
+    // instead.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 
     if (argc >= 2 && strcmp(argv[1], "-k") == 0)
         run_kill_mode(argc, argv);

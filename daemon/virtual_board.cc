@@ -9,12 +9,19 @@
 #include <unistd.h>
 
 #include "daemon.h"
+#include "pid_file.h"
 #include "process_title.h"
 #include "virt_board.h"
 #include "virtual_board.h"
 
 // The path of keldvb.so in the firmware directory, NUL included.
 enum { LIBRARY_PATH_SIZE = 1024 };
+
+// The pause after each board start, and before a stopped board's process ends.
+enum { BOARD_START_PAUSE_SECONDS = 3, BOARD_STOP_PAUSE_SECONDS = 4 };
+
+// The boards started when virtual_modules is not set.
+static const char default_virtual_modules[] = "65";
 
 // sleep() ends early when a handled signal arrives; these waits must last.
 static void wait_seconds(unsigned seconds)
@@ -23,7 +30,9 @@ static void wait_seconds(unsigned seconds)
         seconds = sleep(seconds);
 }
 
-bool read_module_entry(const char *entry, int *module_number)
+// The module number of one virtual_modules entry (the text up to the next
+// comma or the end); false when the entry holds no number.
+static bool read_module_entry(const char *entry, int *module_number)
 {
     // %d stops at the comma that ends the entry, so the rest of the list
     // never counts.
@@ -67,13 +76,25 @@ static void *open_virtual_board_library(const char *library_path, VirtBoardEntry
     return library;
 }
 
+// A parent may have left SIGTERM or SIGINT blocked; the board would then
+// outlive every stop request, kill mode's included.
+static void install_stop_handlers(void)
+{
+    signal(SIGTERM, handle_daemon_signal);
+    signal(SIGINT, handle_daemon_signal);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+}
+
 void run_virtual_board(const char *library_path, int module_number, int start_setting)
 {
     // Before anything else, so that a stop asked for during the load or the
     // start is kept: nothing below sets the flag again.
     keep_running = 1;
-    signal(SIGTERM, handle_daemon_signal);
-    signal(SIGINT, handle_daemon_signal);
+    install_stop_handlers();
 
     VirtBoardEntry board_start, board_stop, board_status;
     void *library = open_virtual_board_library(library_path, &board_start, &board_stop, &board_status);
@@ -84,7 +105,6 @@ void run_virtual_board(const char *library_path, int module_number, int start_se
     memset(&args, 0, sizeof args);
     args.module_number = module_number;
     args.start_setting = start_setting;
-    args.reserved_8 = 0;
     board_start(&args);
     args.result_text[sizeof args.result_text - 1] = '\0';
     if (args.result_code != 0)
@@ -104,7 +124,7 @@ void run_virtual_board(const char *library_path, int module_number, int start_se
     log_message("Virtual Board 0x%X Stop: [%x] %s", module_number, args.result_code, args.result_text);
     log_message("Closing Virtual Board");
     dlclose(library);
-    wait_seconds(4);
+    wait_seconds(BOARD_STOP_PAUSE_SECONDS);
     exit(0);
 }
 
@@ -121,7 +141,7 @@ static const char *build_library_path(char *buffer, size_t size, const char *fir
 // One board: fork its child and record the child's pid. The line is flushed
 // before the next fork, so no child inherits it unwritten.
 static void start_one_board(int module_number, const char *firmware_dir, FILE *pid_file,
-                            char **argv, char **envp)
+                            const char *pid_path, char **argv, char **envp)
 {
     char path_buffer[LIBRARY_PATH_SIZE];
     const char *library_path = build_library_path(path_buffer, sizeof path_buffer, firmware_dir);
@@ -134,24 +154,20 @@ static void start_one_board(int module_number, const char *firmware_dir, FILE *p
     }
     if (child == 0) {
         set_up_child(module_number, argv, envp);
-        run_virtual_board(library_path, module_number, 1000);
+        run_virtual_board(library_path, module_number, VIRT_BOARD_START_SETTING);
     }
-    if (pid_file) {
-        fprintf(pid_file, "Virtual Board 0x%X: %u\n", module_number, static_cast<unsigned>(child));
-        fflush(pid_file);
-    }
-    wait_seconds(3);
+    if (pid_file)
+        write_pid_line(pid_file, pid_path, "Virtual Board 0x%X: %u\n", module_number, static_cast<unsigned>(child));
+    wait_seconds(BOARD_START_PAUSE_SECONDS);
 }
 
 void start_virtual_boards(const char *firmware_dir, const char *pid_path, char **argv, char **envp)
 {
     const char *list = getenv("virtual_modules");
     if (!list)
-        list = "65";
+        list = default_virtual_modules;
 
-    FILE *pid_file = fopen(pid_path, "w");
-    if (!pid_file)
-        log_message("Couldn't fopen %s: %m", pid_path);
+    FILE *pid_file = open_pid_file(pid_path, "w");
 
     // Every comma ends an entry; an empty entry, like the empty list, reads
     // no number.
@@ -159,7 +175,7 @@ void start_virtual_boards(const char *firmware_dir, const char *pid_path, char *
     for (;;) {
         int module_number;
         if (read_module_entry(entry, &module_number))
-            start_one_board(module_number, firmware_dir, pid_file, argv, envp);
+            start_one_board(module_number, firmware_dir, pid_file, pid_path, argv, envp);
         const char *comma = strchr(entry, ',');
         if (!comma)
             break;
@@ -167,5 +183,5 @@ void start_virtual_boards(const char *firmware_dir, const char *pid_path, char *
     }
 
     if (pid_file)
-        fclose(pid_file);
+        close_pid_file(pid_file, pid_path);
 }

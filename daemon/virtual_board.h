@@ -10,8 +10,4 @@ void start_virtual_boards(const char *firmware_dir, const char *pid_path, char *
 // its buffer: nothing is loaded then.
 [[noreturn]] void run_virtual_board(const char *library_path, int module_number, int start_setting);
 
-// Reads the module number of one virtual_modules entry (the text up to the
-// next comma or the end); false when the entry holds no number.
-bool read_module_entry(const char *entry, int *module_number);
-
 #endif

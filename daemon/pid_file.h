@@ -1,0 +1,20 @@
+// Writing the daemon's pid file: the virtual-board lines and the daemon's own
+// line. Kill mode reads it back (kill_mode.cc).
+#ifndef PID_FILE_H
+#define PID_FILE_H
+
+#include <stdio.h>
+
+// Opens the pid file with the stream mode ("w" or "a"); logs and returns null
+// when it cannot be opened.
+FILE *open_pid_file(const char *path, const char *mode);
+
+// Writes one line and flushes it at once, so that it stands in the file
+// before the next fork. A line that does not reach the file is logged.
+void write_pid_line(FILE *pid_file, const char *path, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Closes the stream; a close that fails is logged.
+void close_pid_file(FILE *pid_file, const char *path);
+
+#endif
