@@ -35,7 +35,7 @@ std::vector<std::string> writes_of(const std::function<void()> &call)
     close(ends[0]);
 
     std::vector<std::string> writes;
-    char datagram[2 * PIPE_BUF];
+    char datagram[4 * PIPE_BUF];
     ssize_t size;
     while ((size = recv(ends[1], datagram, sizeof datagram, MSG_DONTWAIT)) >= 0)
         writes.emplace_back(datagram, static_cast<size_t>(size));
@@ -61,8 +61,17 @@ TEST(LogLine, EachMessageIsOneWriteWithItsNewline)
          },
          "Couldn't fopen /run/x.pid: No such file or directory\n"},
         {"empty message", [] { log_message("%s", ""); }, "\n"},
-        {"too long: cut, newline kept", [&] { log_message("%s", long_text.c_str()); },
-         std::string(PIPE_BUF - 1, 'x') + "\n"},
+        {"longer than PIPE_BUF: whole", [&] { log_message("%s", long_text.c_str()); }, long_text + "\n"},
+        {"exactly the usual line with its newline", [] { log_message("%s", std::string(PIPE_BUF - 1, 'y').c_str()); },
+         std::string(PIPE_BUF - 1, 'y') + "\n"},
+        {"one more than the usual line", [] { log_message("%s", std::string(PIPE_BUF, 'z').c_str()); },
+         std::string(PIPE_BUF, 'z') + "\n"},
+        {"long, with the system error text at its end",
+         [&] {
+             errno = ENAMETOOLONG;
+             log_message("Couldn't fopen %s: %m", long_text.c_str());
+         },
+         "Couldn't fopen " + long_text + ": File name too long\n"},
         {"syslog mode: the lone newline",
          [] {
              use_syslog = 1;
