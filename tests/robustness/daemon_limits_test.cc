@@ -53,16 +53,12 @@ std::vector<pid_t> board_pids(const harness::RunFolder &run)
     return pids;
 }
 
-// The daemon with one or more boards and the call-control service, started
-// and waited for until it sits in its wait with every board running.
-harness::Process start_daemon_with_boards(const harness::RunFolder &run, harness::RunOptions options,
-                                          size_t boards)
+// Waits until the daemon sits in its wait, its service started and every
+// board running; false when it does not get there.
+bool daemon_waits_with_boards(const harness::RunFolder &run, const harness::Process &daemon, size_t boards)
 {
-    harness::Process daemon = harness::start(TARVOLD_BIN, options);
-    EXPECT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1)) << daemon.err();
-    EXPECT_TRUE(run.wait_for_calls("VirtBoardStatus", boards));
-    EXPECT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms));
-    return daemon;
+    return run.wait_for_calls("ZolCallCtrlInit", 1) && run.wait_for_calls("VirtBoardStatus", boards) &&
+           harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms);
 }
 
 // A board ended in order: it stopped the board, closed its library and
@@ -98,7 +94,8 @@ TEST(DaemonFileSizeLimit, DaemonAndBoardRunOnAndStopInOrder)
     options.env["virtual_modules"] = "65";
     options.wrapper = under_file_size_limit;
 
-    harness::Process daemon = start_daemon_with_boards(run, options, 1);
+    harness::Process daemon = harness::start(TARVOLD_BIN, options);
+    ASSERT_TRUE(daemon_waits_with_boards(run, daemon, 1)) << "signal " << daemon.term_signal();
     std::vector<pid_t> boards = board_pids(run);
     ASSERT_EQ(boards.size(), 1u);
 
@@ -150,7 +147,8 @@ TEST(DaemonInheritedSignalMask, DaemonAndBoardsStillStop)
         options.env["virtual_modules"] = "65";
         options.wrapper = with_signals_blocked;
 
-        harness::Process daemon = start_daemon_with_boards(run, options, 1);
+        harness::Process daemon = harness::start(TARVOLD_BIN, options);
+        ASSERT_TRUE(daemon_waits_with_boards(run, daemon, 1)) << daemon.err();
         std::vector<pid_t> boards = board_pids(run);
         ASSERT_EQ(boards.size(), 1u);
 
