@@ -192,9 +192,10 @@ TEST(KillMode, ProcessOfAnotherUserIsReportedAndTheWalkGoesOn)
     std::string path = dir.file("tarvold.pid");
     write_file(path, "Virtual Board 0x41: " + num(root_board) + "\n" + num(root_daemon) + "\n");
 
+    harness::OtherUser nobody(65534);
     harness::RunOptions options;
-    options.wrapper = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    harness::Process kill_mode = run_kill_mode({path}, options);
+    options.args = {"-k", path};
+    harness::Process kill_mode = nobody.run(TARVOLD_BIN, options);
 
     EXPECT_EQ(kill_mode.exit_code(), 0) << kill_mode.err();
     EXPECT_EQ(kill_mode.out(),

@@ -1,6 +1,7 @@
 // The call-control service loop against the stand-in: the start record, the
 // stop and restart signals, start failures, the pid line and daemonising.
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -151,12 +152,23 @@ TEST(ServiceLoop, StopWinsOverARestartThatArrivesWithIt)
     }
 }
 
+// The seed of a test's random moments: from the clock, so that each run tries
+// others, or TEST_RANDOM_SEED when set, to replay a run that failed (a
+// failure names the seed it used).
+unsigned random_seed()
+{
+    const char *given = getenv("TEST_RANDOM_SEED");
+    return given && *given ? static_cast<unsigned>(std::stoul(given)) : static_cast<unsigned>(time(nullptr));
+}
+
 // A stop sent at any moment, also right after a burst of restarts or while
 // the daemon is still starting, ends it within a second every time: no
 // signal may slip in between the test of the flags and the wait.
 TEST(ServiceLoop, StopAtARandomMomentEndsTheDaemonAtOnce)
 {
-    std::mt19937 random(static_cast<unsigned>(time(nullptr)));
+    const unsigned seed = random_seed();
+    SCOPED_TRACE("TEST_RANDOM_SEED=" + std::to_string(seed));
+    std::mt19937 random(seed);
     auto pause_up_to = [&](int microseconds) {
         usleep(std::uniform_int_distribution<int>(0, microseconds)(random));
     };
@@ -359,11 +371,11 @@ TEST(Daemonise, ForkThatFailsEndsWith255)
 {
     SKIP_UNDER_EMULATION(harness::fork_limit);
     ServiceDir service;
+    harness::OtherUser user(65533);
     harness::RunOptions options;
-    options.wrapper = {"prlimit", "--nproc=1", "setpriv", "--reuid=65533", "--regid=65533",
-                       "--clear-groups"};
+    options.wrapper = {"prlimit", "--nproc=1"};
     options.args = {"-D", "-c", service.config, "-p", service.pid_file};
-    harness::Process daemon = harness::run(TARVOLD_BIN, options, harness::deadline_ms);
+    harness::Process daemon = user.run(TARVOLD_BIN, options);
 
     EXPECT_EQ(daemon.exit_code(), 255);
     EXPECT_EQ(daemon.err(), "Couldn't fork: Resource temporarily unavailable\n");
