@@ -418,6 +418,29 @@ RunOptions sim_options(const TempDir &dir, const json &description)
     return options;
 }
 
+std::vector<std::string> beside_a_bystander(const std::string &before_run, const std::string &after_run)
+{
+    const std::string script = "sleep 60 & bystander=$!; " + before_run + " \"$@\"; status=$?; " + after_run +
+                               " kill -PROF $bystander; wait $bystander; echo \"bystander=$?\" >&2; exit $status";
+    return {"unshare", "--pid", "--fork", "--mount-proc", "setsid", "sh", "-c", script, "sh"};
+}
+
+const char *const bystander_untouched = "bystander=155"; // 128 + SIGPROF
+
+json finite_channel(int unit, int seed, int total, json sizes)
+{
+    return {{"unit", unit},
+            {"speech", {{"seed", seed}, {"sizes", std::move(sizes)}, {"total", total}, {"pace", false}}}};
+}
+
+std::string stream_bytes(int seed, size_t from, size_t count)
+{
+    std::string bytes;
+    for (size_t k = from; k < from + count; ++k)
+        bytes.push_back(static_cast<char>((static_cast<size_t>(seed) + k) % 251));
+    return bytes;
+}
+
 RunFolder::RunFolder() { write_file(config, "configuration\n"); }
 
 RunOptions RunFolder::options(const std::vector<std::string> &args, const json &description) const

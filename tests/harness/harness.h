@@ -113,6 +113,25 @@ std::vector<std::string> split_lines(const std::string &text);
 // Writes description (when not null) to dir/boards.json.
 RunOptions sim_options(const TempDir &dir, const json &description = nullptr);
 
+// A wrapper for a run that a faulty pid could turn into a signal to a process
+// group or to every process (kill mode on a bad pid file): the run goes in a
+// pid namespace and a session of its own, beside a bystander that any such
+// signal would reach. Shell text in before_run runs ahead of the program (the
+// program's own arguments are "$@"), after_run once it has ended. Then the
+// bystander is ended with SIGPROF and its wait status goes to stderr:
+// bystander_untouched when SIGPROF ended it, so no signal of the run had. (A
+// signal sent before SIGPROF always comes first: the kernel delivers a
+// pending lower-numbered signal first, and ends a process on the first fatal
+// one.) The run's exit status is the program's.
+std::vector<std::string> beside_a_bystander(const std::string &before_run = "", const std::string &after_run = "");
+extern const char *const bystander_untouched;
+
+// A channel of the stand-in whose speech data ends by itself, unpaced, after
+// `total` bytes (0: the first call answers 0), read in calls of the sizes given.
+json finite_channel(int unit, int seed, int total, json sizes = json::array({1024}));
+// Bytes from..from+count of a stand-in line's stream: byte k is (seed + k) % 251.
+std::string stream_bytes(int seed, size_t from, size_t count);
+
 // A run of the programs against the stand-in in a temporary folder of its
 // own: the board description and the journal there, a configuration file the
 // stand-in accepts, and the paths a run names.
