@@ -13,14 +13,6 @@
 
 namespace host_sim {
 
-// Writes the entry with its "result" and hands the result back.
-inline int finish(Entry &entry, int result)
-{
-    entry["result"] = result;
-    journal_write(entry);
-    return result;
-}
-
 // For a call whose record pointer is null: nothing to decode or fill.
 inline int no_record(Entry &entry)
 {

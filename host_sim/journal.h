@@ -19,6 +19,14 @@ bool journal_enabled();
 // Appends the entry as one line. The first entry that a process writes also
 // gets "versions", the three _zol_api_ver_* data words as they are now.
 void journal_write(Entry &entry);
+// Writes the entry with its "result" and hands the result back: the last
+// step of every entry point.
+inline int finish(Entry &entry, int result)
+{
+    entry["result"] = result;
+    journal_write(entry);
+    return result;
+}
 // The NUL-ended text at a pointer field, or null for a null pointer.
 nlohmann::ordered_json text_at(const void *pointer);
 // The journal's "in": each of the fields by its name, as its kind shows it.

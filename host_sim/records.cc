@@ -18,13 +18,6 @@ int32_t get_i32(const void *record, const Field &field)
     return value;
 }
 
-uint32_t get_u32(const void *record, const Field &field)
-{
-    uint32_t value;
-    memcpy(&value, static_cast<const uint8_t *>(record) + field.offset, sizeof value);
-    return value;
-}
-
 uint8_t get_u8(const void *record, const Field &field)
 {
     return static_cast<const uint8_t *>(record)[field.offset];

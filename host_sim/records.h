@@ -127,7 +127,6 @@ inline const Fields start_inputs = {module_number, start_setting};
 }
 
 int32_t get_i32(const void *record, const Field &field);
-uint32_t get_u32(const void *record, const Field &field);
 uint8_t get_u8(const void *record, const Field &field);
 void set_i32(void *record, const Field &field, int32_t value);
 void set_u32(void *record, const Field &field, uint32_t value);

@@ -53,13 +53,6 @@ Entry board_entry(const char *function, const void *args)
     return entry;
 }
 
-int finish(Entry &entry, int result)
-{
-    entry["result"] = result;
-    journal_write(entry);
-    return result;
-}
-
 // Runs when the child closes the library (or the process ends with it loaded).
 [[gnu::destructor]] void journal_unload()
 {

@@ -11,7 +11,7 @@
 #include "spine_support.h"
 
 using harness::json;
-using spine::ServiceDir;
+using harness::RunFolder;
 
 namespace {
 
@@ -20,7 +20,7 @@ const char USAGE_TAIL[] =
 
 TEST(CommandLine, NoArgumentDoesNothing)
 {
-    ServiceDir service;
+    RunFolder service;
     harness::Process daemon = harness::run(TARVOLD_BIN, service.options({}));
 
     EXPECT_EQ(daemon.exit_code(), 0);
@@ -33,7 +33,7 @@ TEST(CommandLine, NoArgumentDoesNothing)
 // pid line.
 TEST(CommandLine, WithoutConfigurationNothingOfTheServiceHappens)
 {
-    ServiceDir service;
+    RunFolder service;
     harness::Process daemon =
         harness::run(TARVOLD_BIN, service.options({"-D", "-p", service.pid_file, "-l", "x"}));
 
@@ -50,7 +50,7 @@ TEST(CommandLine, RejectedOptionsPrintTheUsageAndEndWith255)
         std::vector<std::string> args;
         std::string diagnostic;
     };
-    ServiceDir service;
+    RunFolder service;
     std::string verbose = service.dir.file("verbose.out");
     const Case cases[] = {
         {{"-x"}, "invalid option -- 'x'"},
@@ -99,7 +99,7 @@ TEST(CommandLine, VerboseStdoutPrintsTheOptionsInOrder)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.print_out);
-        ServiceDir service;
+        RunFolder service;
         harness::RunOptions options = service.options(c.args);
         options.cwd = service.dir.path;
         options.env["virtual_modules"] = "";
@@ -119,7 +119,7 @@ TEST(CommandLine, VerboseStdoutPrintsTheOptionsInOrder)
 
 TEST(CommandLine, VerbosePathThatCannotBeOpenedLeavesTheOutputs)
 {
-    ServiceDir service;
+    RunFolder service;
     std::string path = service.dir.file("no/such/folder/out");
     harness::Process daemon = harness::run(TARVOLD_BIN, service.options({"-v", path}));
 
@@ -135,7 +135,7 @@ TEST(CommandLine, VerboseFileTakesBothOutputs)
 {
     for (bool exists : {false, true}) {
         SCOPED_TRACE(exists ? "existing file" : "new file");
-        ServiceDir service;
+        RunFolder service;
         std::string verbose = service.dir.file("verbose.out");
         if (exists)
             harness::write_file(verbose, "earlier run\n");

@@ -15,6 +15,7 @@ using harness::TempDir;
 using harness::write_file;
 using spine::run_kill_mode;
 using spine::start_target;
+using spine::not_signalled;
 using spine::target_end_signal;
 
 namespace {
@@ -37,7 +38,7 @@ TEST(KillMode, SignalsBoardsThenDaemonInFileOrder)
                                    "\nKilling tarvold process: " + num(daemon) + "\n");
     EXPECT_EQ(kill_mode.err(), "");
     for (pid_t target : {board_a, board_b, daemon})
-        EXPECT_EQ(target_end_signal(target, 2000), SIGTERM) << "pid " << target;
+        EXPECT_EQ(target_end_signal(target), SIGTERM) << "pid " << target;
 }
 
 // The module number is only a label: an odd one is read as %x reads it and
@@ -62,8 +63,8 @@ TEST(KillMode, OddModuleNumbersStillSignalTheBoard)
         EXPECT_EQ(kill_mode.exit_code(), 0);
         EXPECT_EQ(kill_mode.out(), std::string("Killing Virtual Board 0x") + c.shown + ": " + num(board) +
                                        "\nKilling tarvold process: " + num(daemon) + "\n");
-        EXPECT_EQ(target_end_signal(board, 2000), SIGTERM);
-        EXPECT_EQ(target_end_signal(daemon, 2000), SIGTERM);
+        EXPECT_EQ(target_end_signal(board), SIGTERM);
+        EXPECT_EQ(target_end_signal(daemon), SIGTERM);
     }
 }
 
@@ -81,8 +82,8 @@ TEST(KillMode, ReadsEachFileInTurnAndNotTheDefault)
     EXPECT_EQ(kill_mode.out(), "Killing tarvold process: " + num(first) +
                                    "\nKilling Virtual Board 0x4A: " + num(second) +
                                    "\nKilling tarvold process: " + num(second) + "\n");
-    EXPECT_EQ(target_end_signal(first, 2000), SIGTERM);
-    EXPECT_EQ(target_end_signal(second, 2000), SIGTERM);
+    EXPECT_EQ(target_end_signal(first), SIGTERM);
+    EXPECT_EQ(target_end_signal(second), SIGTERM);
 }
 
 TEST(KillMode, BareNumberFirstSignalsOnlyTheDaemonAndReadsNothingAfterIt)
@@ -96,8 +97,8 @@ TEST(KillMode, BareNumberFirstSignalsOnlyTheDaemonAndReadsNothingAfterIt)
 
     EXPECT_EQ(kill_mode.exit_code(), 0);
     EXPECT_EQ(kill_mode.out(), "Killing tarvold process: " + num(daemon) + "\n");
-    EXPECT_EQ(target_end_signal(daemon, 2000), SIGTERM);
-    EXPECT_EQ(target_end_signal(later, 300), 0);
+    EXPECT_EQ(target_end_signal(daemon), SIGTERM);
+    EXPECT_EQ(target_end_signal(later), not_signalled);
 }
 
 // Files that name no daemon: the boards listed before are signalled, then the
@@ -129,7 +130,7 @@ TEST(KillMode, FileWithoutDaemonEndsWith254AfterItsBoards)
         EXPECT_EQ(kill_mode.exit_code(), 254);
         std::string killing = c.with_board ? "Killing Virtual Board 0x41: " + num(board) + "\n" : "";
         EXPECT_EQ(kill_mode.out(), killing + "Error: Invalid " + path + " file");
-        EXPECT_EQ(target_end_signal(board, c.with_board ? 2000 : 200), c.with_board ? SIGTERM : 0);
+        EXPECT_EQ(target_end_signal(board), c.with_board ? SIGTERM : not_signalled);
     }
 }
 
@@ -147,8 +148,8 @@ TEST(KillMode, FileThatCannotBeOpenedEndsWith255AndNamesIt)
     EXPECT_EQ(kill_mode.exit_code(), 255);
     EXPECT_EQ(kill_mode.out(),
               "Killing tarvold process: " + num(first) + "\nNo " + missing + " file\n");
-    EXPECT_EQ(target_end_signal(first, 2000), SIGTERM);
-    EXPECT_EQ(target_end_signal(after, 300), 0) << "a file after the missing one was read";
+    EXPECT_EQ(target_end_signal(first), SIGTERM);
+    EXPECT_EQ(target_end_signal(after), not_signalled) << "a file after the missing one was read";
 }
 
 TEST(KillMode, OptionAfterDashKIsAFileName)
@@ -164,7 +165,7 @@ TEST(KillMode, OptionAfterDashKIsAFileName)
 
     EXPECT_EQ(kill_mode.exit_code(), 255);
     EXPECT_EQ(kill_mode.out(), "No -p file\n");
-    EXPECT_EQ(target_end_signal(daemon, 300), 0);
+    EXPECT_EQ(target_end_signal(daemon), not_signalled);
 }
 
 TEST(KillMode, ProcessGoneIsReportedAndTheWalkGoesOn)
@@ -180,7 +181,7 @@ TEST(KillMode, ProcessGoneIsReportedAndTheWalkGoesOn)
     EXPECT_EQ(kill_mode.out(), "Killing Virtual Board 0x41: " + num(gone) + "\nError: Process " +
                                    num(gone) + " does not exist\nKilling tarvold process: " +
                                    num(daemon) + "\n");
-    EXPECT_EQ(target_end_signal(daemon, 2000), SIGTERM);
+    EXPECT_EQ(target_end_signal(daemon), SIGTERM);
 }
 
 // Root may signal anything, so kill mode runs as nobody against the test's
@@ -192,16 +193,17 @@ TEST(KillMode, ProcessOfAnotherUserIsReportedAndTheWalkGoesOn)
     std::string path = dir.file("tarvold.pid");
     write_file(path, "Virtual Board 0x41: " + num(root_board) + "\n" + num(root_daemon) + "\n");
 
+    harness::OtherUser nobody(65534);
     harness::RunOptions options;
-    options.wrapper = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    harness::Process kill_mode = run_kill_mode({path}, options);
+    options.args = {"-k", path};
+    harness::Process kill_mode = nobody.run(TARVOLD_BIN, options);
 
     EXPECT_EQ(kill_mode.exit_code(), 0) << kill_mode.err();
     EXPECT_EQ(kill_mode.out(),
               "Killing Virtual Board 0x41: " + num(root_board) + "\nError: Permision denied for process " +
                   num(root_board) + "\nKilling tarvold process: " + num(root_daemon) +
                   "\nError: Permision denied for process " + num(root_daemon) + "\n");
-    EXPECT_EQ(target_end_signal(root_board, 300), 0);
+    EXPECT_EQ(target_end_signal(root_board), not_signalled);
 }
 
 // With no file named, the default pid file is read; a private mount namespace
@@ -221,7 +223,7 @@ TEST(KillMode, DefaultPidFile)
     harness::Process kill_mode = run_kill_mode({}, options);
     EXPECT_EQ(kill_mode.exit_code(), 0) << kill_mode.err();
     EXPECT_EQ(kill_mode.out(), "Killing tarvold process: " + num(daemon) + "\n");
-    EXPECT_EQ(target_end_signal(daemon, 2000), SIGTERM);
+    EXPECT_EQ(target_end_signal(daemon), SIGTERM);
 
     options.env["PID_SOURCE"] = "";
     harness::Process without_file = run_kill_mode({}, options);
@@ -258,24 +260,19 @@ TEST(KillMode, NumbersThatNameNoSingleProcessAreNeverSignalled)
         {"Virtual Board 0x41: TARGET\n4294967296\n", 254,
          "Error: tarvold process 4294967296 is not a single process"},
     };
-    // Inside the namespace: a bystander, the target, the pid file, then kill
-    // mode; the target's end is reported by its wait status (143 = SIGTERM).
-    const std::string script =
-        "sleep 60 & bystander=$!; sleep 60 & target=$!; "
-        "sed \"s/TARGET/$target/g\" \"$PID_TEMPLATE\" > \"$PID_FILE\"; "
-        "\"$@\"; status=$?; "
-        "(sleep 2; kill -KILL $target) 2>/dev/null & "
-        "wait $target; echo \"target=$?\" >&2; "
-        "kill -0 $bystander && echo bystander-alive >&2; kill -KILL $bystander; "
-        "exit $status";
+    // Inside the namespace: the target and the pid file, then kill mode; then
+    // the target is ended as the bystander is, and its wait status tells
+    // whether kill mode's SIGTERM came first (143).
+    const std::vector<std::string> wrapper = harness::beside_a_bystander(
+        "sleep 60 & target=$!; sed \"s/TARGET/$target/g\" \"$PID_TEMPLATE\" > \"$PID_FILE\";",
+        "kill -PROF $target; wait $target; echo \"target=$?\" >&2;");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file_text);
         TempDir dir;
         write_file(dir.file("template"), c.file_text);
         std::string path = dir.file("tarvold.pid");
         harness::RunOptions options;
-        options.wrapper = {"unshare", "--pid", "--fork", "--mount-proc", "setsid",
-                           "sh", "-c", script, "sh"};
+        options.wrapper = wrapper;
         options.env["PID_TEMPLATE"] = dir.file("template");
         options.env["PID_FILE"] = path;
 
@@ -286,7 +283,7 @@ TEST(KillMode, NumbersThatNameNoSingleProcessAreNeverSignalled)
         bool daemon_signalled = kill_mode.out().find("Killing tarvold process: ") != std::string::npos;
         EXPECT_EQ(daemon_signalled, c.status == 0) << kill_mode.out();
         EXPECT_NE(kill_mode.err().find("target=143"), std::string::npos) << kill_mode.err();
-        EXPECT_NE(kill_mode.err().find("bystander-alive"), std::string::npos) << kill_mode.err();
+        EXPECT_NE(kill_mode.err().find(harness::bystander_untouched), std::string::npos) << kill_mode.err();
         if (c.status == 254) {
             EXPECT_NE(kill_mode.out().find("\nError: Invalid " + path + " file"), std::string::npos);
         }

@@ -1,6 +1,7 @@
 // The call-control service loop against the stand-in: the start record, the
 // stop and restart signals, start failures, the pid line and daemonising.
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,7 +19,7 @@
 #include "spine_support.h"
 
 using harness::json;
-using spine::ServiceDir;
+using harness::RunFolder;
 
 namespace {
 
@@ -40,7 +41,7 @@ bool wait_until_in_the_wait(const harness::Process &daemon)
 
 // Starts the daemon and waits until the service has started and the daemon
 // waits for a signal.
-harness::Process start_service(const ServiceDir &service, std::vector<std::string> extra_args = {},
+harness::Process start_service(const RunFolder &service, std::vector<std::string> extra_args = {},
                                const json &description = nullptr)
 {
     std::vector<std::string> args = {"-c", service.config, "-p", service.pid_file};
@@ -83,7 +84,7 @@ TEST(ServiceLoop, StartsWithTheRecordAndStopsAtOnceOnSignal)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(strsignal(c.stop_signal));
-        ServiceDir service;
+        RunFolder service;
         harness::Process daemon = start_service(service, c.ecc_args);
         ASSERT_TRUE(harness::wait_for_file_text(service.pid_file, "\n", harness::deadline_ms));
         EXPECT_EQ(harness::read_file(service.pid_file), pid_line(daemon.pid));
@@ -104,7 +105,7 @@ TEST(ServiceLoop, StartsWithTheRecordAndStopsAtOnceOnSignal)
 // (the stand-in leaves bytes of its own in the record at every start).
 TEST(ServiceLoop, HangupRestartsTheService)
 {
-    ServiceDir service;
+    RunFolder service;
     json description = {{"call_ctrl", {{"results", {{{"result", 0}}, {{"result", 2}}}}}}};
     harness::Process daemon =
         start_service(service, {"-v", "stdout", "-l", "ecc.log"}, description);
@@ -139,7 +140,7 @@ TEST(ServiceLoop, StopWinsOverARestartThatArrivesWithIt)
 {
     for (auto order : {std::vector<int>{SIGHUP, SIGTERM}, std::vector<int>{SIGINT, SIGHUP}}) {
         SCOPED_TRACE(strsignal(order[0]));
-        ServiceDir service;
+        RunFolder service;
         harness::Process daemon = start_service(service);
         send_while_stopped(daemon, order);
         ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
@@ -151,18 +152,29 @@ TEST(ServiceLoop, StopWinsOverARestartThatArrivesWithIt)
     }
 }
 
+// The seed of a test's random moments: from the clock, so that each run tries
+// others, or TEST_RANDOM_SEED when set, to replay a run that failed (a
+// failure names the seed it used).
+unsigned random_seed()
+{
+    const char *given = getenv("TEST_RANDOM_SEED");
+    return given && *given ? static_cast<unsigned>(std::stoul(given)) : static_cast<unsigned>(time(nullptr));
+}
+
 // A stop sent at any moment, also right after a burst of restarts or while
 // the daemon is still starting, ends it within a second every time: no
 // signal may slip in between the test of the flags and the wait.
 TEST(ServiceLoop, StopAtARandomMomentEndsTheDaemonAtOnce)
 {
-    std::mt19937 random(static_cast<unsigned>(time(nullptr)));
+    const unsigned seed = random_seed();
+    SCOPED_TRACE("TEST_RANDOM_SEED=" + std::to_string(seed));
+    std::mt19937 random(seed);
     auto pause_up_to = [&](int microseconds) {
         usleep(std::uniform_int_distribution<int>(0, microseconds)(random));
     };
     for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        ServiceDir service;
+        RunFolder service;
         bool service_started = round % 2 == 0;
         harness::Process daemon = harness::start(
             TARVOLD_BIN, service.options({"-c", service.config, "-p", service.pid_file}));
@@ -210,7 +222,7 @@ TEST(ServiceLoop, StartFailureEndsWith255)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.messages);
-        ServiceDir service;
+        RunFolder service;
         std::vector<std::string> args = {"-c", service.config, "-p", service.pid_file};
         args.insert(args.end(), c.ecc_args.begin(), c.ecc_args.end());
         json description = {{"call_ctrl", {{"results", c.results}}}};
@@ -226,7 +238,7 @@ TEST(ServiceLoop, StartFailureEndsWith255)
 
 TEST(ServiceLoop, RestartFailureEndsWith255AndLeavesTheServiceClosed)
 {
-    ServiceDir service;
+    RunFolder service;
     json description = {
         {"call_ctrl",
          {{"results", {{{"result", 0}}, {{"result", -7}, {"detail_a", 1}, {"detail_b", 2}}}}}}};
@@ -245,7 +257,7 @@ TEST(ServiceLoop, RestartFailureEndsWith255AndLeavesTheServiceClosed)
 // lines it already held.
 TEST(PidLine, AppendedAfterWhatTheFileHeld)
 {
-    ServiceDir service;
+    RunFolder service;
     const std::string earlier = "Virtual Board 0x41: 4000000\n4000001\n";
     harness::write_file(service.pid_file, earlier);
     harness::Process daemon = start_service(service);
@@ -260,7 +272,7 @@ TEST(PidLine, AppendedAfterWhatTheFileHeld)
 
 TEST(PidLine, FileThatCannotBeOpenedIsReportedAndTheServiceRuns)
 {
-    ServiceDir service;
+    RunFolder service;
     std::string path = service.dir.file("no/such/folder/tarvold.pid");
     harness::Process daemon = harness::start(
         TARVOLD_BIN, service.options({"-c", service.config, "-p", path}));
@@ -314,7 +326,7 @@ struct SyslogSocket {
 // its own pid and logs to syslog, leaving an empty line on stderr per message.
 TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
 {
-    ServiceDir service;
+    RunFolder service;
     SyslogSocket syslog_socket(service.dir.file("log.sock"));
     std::string verbose = service.dir.file("verbose.out");
     harness::RunOptions options = syslog_socket.wrap(service.options(
@@ -358,12 +370,12 @@ namespace {
 TEST(Daemonise, ForkThatFailsEndsWith255)
 {
     SKIP_UNDER_EMULATION(harness::fork_limit);
-    ServiceDir service;
+    RunFolder service;
+    harness::OtherUser user(65533);
     harness::RunOptions options;
-    options.wrapper = {"prlimit", "--nproc=1", "setpriv", "--reuid=65533", "--regid=65533",
-                       "--clear-groups"};
+    options.wrapper = {"prlimit", "--nproc=1"};
     options.args = {"-D", "-c", service.config, "-p", service.pid_file};
-    harness::Process daemon = harness::run(TARVOLD_BIN, options, harness::deadline_ms);
+    harness::Process daemon = user.run(TARVOLD_BIN, options);
 
     EXPECT_EQ(daemon.exit_code(), 255);
     EXPECT_EQ(daemon.err(), "Couldn't fork: Resource temporarily unavailable\n");

@@ -29,10 +29,19 @@ inline pid_t start_target()
     return pid;
 }
 
-// The signal that ended the target, 0 when it is still running after the wait.
-inline int target_end_signal(pid_t pid, int timeout_ms)
+// What a target shows when nothing signalled it (see target_end_signal).
+constexpr int not_signalled = SIGPROF;
+
+// Once a run that may have signalled the target has ended: the signal that
+// ended the target, or not_signalled. The target is ended here with SIGPROF,
+// which a signal sent before it always beats: the kernel delivers a pending
+// lower-numbered signal first and ends a process on the first fatal one, and
+// a user-mode emulator hands its pending signals on in the same order. 0 when
+// the target did not end.
+inline int target_end_signal(pid_t pid)
 {
-    int status = harness::wait_child_status(pid, timeout_ms);
+    kill(pid, not_signalled);
+    int status = harness::wait_child_status(pid, harness::deadline_ms);
     if (status == -1)
         return 0;
     return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
@@ -54,11 +63,8 @@ inline harness::Process run_kill_mode(const std::vector<std::string> &files,
 {
     options.args = {"-k"};
     options.args.insert(options.args.end(), files.begin(), files.end());
-    return harness::run(TARVOLD_BIN, options, 10000);
+    return harness::run(TARVOLD_BIN, options);
 }
-
-// The daemon's run folder: configuration, pid file and journal.
-using ServiceDir = harness::RunFolder;
 
 } // namespace spine
 

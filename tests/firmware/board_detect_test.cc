@@ -9,16 +9,11 @@
 
 #include "board_detect.h"
 #include "in_process.h"
+#include "module_description.h"
 
 using harness::json;
 
 namespace {
-
-json module_named(const std::string &name, json features = json::array(), unsigned long long channel_count = 0)
-{
-    return json{{"attach", true}, {"presence_a", 1},          {"presence_b", 1},
-                {"board_name", name}, {"channel_count", channel_count}, {"features", features}};
-}
 
 json feature(const std::string &name, int value, int status = 0)
 {

@@ -28,13 +28,13 @@ json scan_boards()
     json modules = {
         {"0", module_named("MERODAN")},
         {"1", module_named("MERODAN")},
-        {"2", module_named("MERODAN", outcome(3, 8))},
-        {"3", module_named("KQ4810 TALVERIN", outcome(0), outcome(0), 0, json::array({{{"name", "V34Enab"}, {"value", 1}}}))},
+        {"2", module_named("MERODAN", json::array(), 0, outcome(3, 8))},
+        {"3", module_named("KQ4810 TALVERIN", json::array({{{"name", "V34Enab"}, {"value", 1}}}))},
         {"16", {{"attach", true}, {"presence_a", 0}, {"presence_b", 1}, {"board_name", "CASTOV"}}},
         {"17", {{"attach", false}}},
         {"42", module_named("KQ9999")},
-        {"100", module_named("GOLVAR", outcome(0), outcome(5, 9))},
-        {"127", module_named("CASTOV", outcome(0), outcome(0), 24)},
+        {"100", module_named("GOLVAR", json::array(), 0, outcome(0), outcome(5, 9))},
+        {"127", module_named("CASTOV", json::array(), 24)},
     };
     return {{"modules", modules}};
 }

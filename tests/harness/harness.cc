@@ -418,6 +418,29 @@ RunOptions sim_options(const TempDir &dir, const json &description)
     return options;
 }
 
+std::vector<std::string> beside_a_bystander(const std::string &before_run, const std::string &after_run)
+{
+    const std::string script = "sleep 60 & bystander=$!; " + before_run + " \"$@\"; status=$?; " + after_run +
+                               " kill -PROF $bystander; wait $bystander; echo \"bystander=$?\" >&2; exit $status";
+    return {"unshare", "--pid", "--fork", "--mount-proc", "setsid", "sh", "-c", script, "sh"};
+}
+
+const char *const bystander_untouched = "bystander=155"; // 128 + SIGPROF
+
+json finite_channel(int unit, int seed, int total, json sizes)
+{
+    return {{"unit", unit},
+            {"speech", {{"seed", seed}, {"sizes", std::move(sizes)}, {"total", total}, {"pace", false}}}};
+}
+
+std::string stream_bytes(int seed, size_t from, size_t count)
+{
+    std::string bytes;
+    for (size_t k = from; k < from + count; ++k)
+        bytes.push_back(static_cast<char>((static_cast<size_t>(seed) + k) % 251));
+    return bytes;
+}
+
 RunFolder::RunFolder() { write_file(config, "configuration\n"); }
 
 RunOptions RunFolder::options(const std::vector<std::string> &args, const json &description) const
@@ -440,6 +463,60 @@ bool RunFolder::wait_for_calls(const std::string &function, size_t count, int ti
 }
 
 void RunFolder::clear_journal() const { unlink(journal_path.c_str()); }
+
+namespace {
+
+// Read (and, where the owner has it, execute) permission for everyone on
+// everything below the folder, whatever the umask was when the build made it.
+void make_readable_by_all(const std::string &folder)
+{
+    namespace fs = std::filesystem;
+    const fs::perms everyone_reads = fs::perms::group_read | fs::perms::others_read;
+    const fs::perms everyone_runs = fs::perms::group_exec | fs::perms::others_exec;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(folder)) {
+        bool runs = (entry.status().permissions() & fs::perms::owner_exec) != fs::perms::none;
+        fs::permissions(entry.path(), everyone_reads | (runs ? everyone_runs : fs::perms::none),
+                        fs::perm_options::add);
+    }
+}
+
+} // namespace
+
+OtherUser::OtherUser(unsigned user_id) : id(user_id)
+{
+    namespace fs = std::filesystem;
+    fs::create_directory(stage.file("bin"));
+    for (const char *built : {TARVOLD_BIN, SULVET_BIN})
+        fs::copy_file(built, program(built));
+    fs::copy(HOST_LIB_DIR, stage.file("lib"), fs::copy_options::recursive);
+    fs::copy(FIRMWARE_DIR, firmware_dir(), fs::copy_options::recursive);
+    make_readable_by_all(stage.path);
+}
+
+std::string OtherUser::program(const std::string &built) const
+{
+    return stage.file("bin/" + std::filesystem::path(built).filename().string());
+}
+
+RunOptions OtherUser::options(RunOptions run_options) const
+{
+    const std::string ids = std::to_string(id);
+    for (const char *arg : {"setpriv", "--clear-groups"})
+        run_options.wrapper.push_back(arg);
+    run_options.wrapper.push_back("--reuid=" + ids);
+    run_options.wrapper.push_back("--regid=" + ids);
+    // A library path the test names itself still comes first.
+    std::string &library_path = run_options.env["LD_LIBRARY_PATH"];
+    library_path += (library_path.empty() ? "" : ":") + stage.file("lib");
+    if (run_options.cwd.empty())
+        run_options.cwd = stage.path;
+    return run_options;
+}
+
+Process OtherUser::run(const std::string &built, const RunOptions &run_options, int timeout_ms) const
+{
+    return harness::run(program(built), options(run_options), timeout_ms);
+}
 
 void end_all_processes()
 {

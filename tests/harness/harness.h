@@ -113,6 +113,25 @@ std::vector<std::string> split_lines(const std::string &text);
 // Writes description (when not null) to dir/boards.json.
 RunOptions sim_options(const TempDir &dir, const json &description = nullptr);
 
+// A wrapper for a run that a faulty pid could turn into a signal to a process
+// group or to every process (kill mode on a bad pid file): the run goes in a
+// pid namespace and a session of its own, beside a bystander that any such
+// signal would reach. Shell text in before_run runs ahead of the program (the
+// program's own arguments are "$@"), after_run once it has ended. Then the
+// bystander is ended with SIGPROF and its wait status goes to stderr:
+// bystander_untouched when SIGPROF ended it, so no signal of the run had. (A
+// signal sent before SIGPROF always comes first: the kernel delivers a
+// pending lower-numbered signal first, and ends a process on the first fatal
+// one.) The run's exit status is the program's.
+std::vector<std::string> beside_a_bystander(const std::string &before_run = "", const std::string &after_run = "");
+extern const char *const bystander_untouched;
+
+// A channel of the stand-in whose speech data ends by itself, unpaced, after
+// `total` bytes (0: the first call answers 0), read in calls of the sizes given.
+json finite_channel(int unit, int seed, int total, json sizes = json::array({1024}));
+// Bytes from..from+count of a stand-in line's stream: byte k is (seed + k) % 251.
+std::string stream_bytes(int seed, size_t from, size_t count);
+
 // A run of the programs against the stand-in in a temporary folder of its
 // own: the board description and the journal there, a configuration file the
 // stand-in accepts, and the paths a run names.
@@ -136,6 +155,35 @@ struct RunFolder {
     bool wait_for_calls(const std::string &function, size_t count, int timeout_ms = deadline_ms) const;
     // Removes the journal, so that the next run's calls are read alone.
     void clear_journal() const;
+};
+
+// Runs programs of this build as another user (user and group id the same,
+// no supplementary groups). That user may not be able to enter the checkout:
+// a clone in root's home or in a `mktemp -d` folder is mode 0700. So the
+// programs, the stand-in libraries and the firmware folder are copied, for
+// this object's life, to a folder that every user can enter, and the copies
+// find the libraries there through LD_LIBRARY_PATH (their run path names the
+// build's own folder). Every test that switches user ids goes through here.
+class OtherUser {
+public:
+    explicit OtherUser(unsigned id);
+    OtherUser(const OtherUser &) = delete;
+    OtherUser &operator=(const OtherUser &) = delete;
+
+    // The copy of a program of the build (TARVOLD_BIN, SULVET_BIN).
+    std::string program(const std::string &built) const;
+    // The copy of the build's firmware folder, for `tarvold -f`.
+    std::string firmware_dir() const { return stage.file("firmware"); }
+    // The options of a run as this user: setpriv after any wrapper given
+    // (such as prlimit, whose limits then hold for the user), in the staged
+    // folder unless a folder is named.
+    RunOptions options(RunOptions run_options) const;
+    // Runs the copy of the built program as this user (see harness::run).
+    Process run(const std::string &built, const RunOptions &run_options, int timeout_ms = deadline_ms) const;
+
+private:
+    unsigned id;
+    TempDir stage; // bin/, lib/, firmware/
 };
 
 // Ends (SIGKILL, by pid) and reaps every process started by the current test,

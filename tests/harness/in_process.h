@@ -1,10 +1,12 @@
 // For tests that load the stand-in into the test process itself and call it,
 // or the programs' own functions, directly: the stand-in is pointed at a board
-// description and a journal of the test's own.
+// description and a journal of the test's own. (Such tests link the host
+// library, and with it the board API's headers.)
 #ifndef IN_PROCESS_H
 #define IN_PROCESS_H
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <functional>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "board_api.h"
 #include "harness.h"
 
 namespace harness {
@@ -42,6 +45,16 @@ protected:
     {
         std::vector<json> entries = calls(function);
         return entries.empty() ? json() : entries.back();
+    }
+
+    // A line attached by its channel number alone, the record zero-filled
+    // otherwise, as the recorder attaches one.
+    static ZolHandle attach_line(int channel_number)
+    {
+        LineSessionArgs session;
+        memset(&session, 0, sizeof session);
+        session.channel_number = channel_number;
+        return ZolLineAttach(&session);
     }
 
     // The lines written to stderr (the daemon's log) while body runs.

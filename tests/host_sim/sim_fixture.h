@@ -38,13 +38,6 @@ protected:
         return ZolSessionAttach(&args);
     }
 
-    static ZolHandle attach_line(int channel)
-    {
-        LineSessionArgs args = zeroed<LineSessionArgs>();
-        args.channel_number = channel;
-        return ZolLineAttach(&args);
-    }
-
     static std::string error_text(ZolHandle handle, void *record)
     {
         ErrorTextBuffer text = zeroed<ErrorTextBuffer>();

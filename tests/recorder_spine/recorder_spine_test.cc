@@ -25,10 +25,9 @@ const std::string program = SULVET_BIN;
 // run with this line needs no stop signal.
 json finite_line(int unit, const json &extra = json::object())
 {
-    json line = {{"attach", true},
-                 {"unit", unit},
-                 {"speech", {{"sizes", {512}}, {"total", 1024}, {"pace", false}}},
-                 {"packets", 1}};
+    json line = harness::finite_channel(unit, unit, 1024, {512});
+    line["attach"] = true;
+    line["packets"] = 1;
     line.update(extra);
     return line;
 }

@@ -1,7 +1,6 @@
 // The recording loop called directly, where a test must set the stop flag
 // before the loop starts: a stop asked for before any data.
 #include <stdio.h>
-#include <string.h>
 
 #include <gtest/gtest.h>
 
@@ -13,14 +12,6 @@ using namespace sulvet_test;
 using harness::json;
 
 namespace {
-
-ZolHandle attach_line(int channel_number)
-{
-    LineSessionArgs session;
-    memset(&session, 0, sizeof session);
-    session.channel_number = channel_number;
-    return ZolLineAttach(&session);
-}
 
 class RecordingLoop : public harness::InProcessStandIn {};
 

@@ -14,22 +14,8 @@ namespace sulvet_test {
 
 using harness::json;
 
-// A channel of the stand-in whose speech data ends by itself, unpaced, after
-// `total` bytes (0: the first call answers 0).
-inline json finite_channel(int unit, int seed, int total, json sizes = json::array({1024}))
-{
-    return {{"unit", unit},
-            {"speech", {{"seed", seed}, {"sizes", sizes}, {"total", total}, {"pace", false}}}};
-}
-
-// Byte k of a stand-in line's stream is (seed + k) % 251.
-inline std::string stream_bytes(int seed, size_t from, size_t count)
-{
-    std::string bytes;
-    for (size_t k = from; k < from + count; ++k)
-        bytes.push_back(static_cast<char>((static_cast<size_t>(seed) + k) % 251));
-    return bytes;
-}
+using harness::finite_channel;
+using harness::stream_bytes;
 
 // The elapsed time of a progress line differs from run to run: each
 // "Read in: N: T" / "Read out: N: T" line gets the letter T for its time.

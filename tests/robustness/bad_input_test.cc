@@ -23,7 +23,7 @@ namespace {
 using harness::json;
 using harness::Process;
 using harness::count_of;
-using robustness::RunDir;
+using harness::RunFolder;
 using robustness::file_exists;
 
 bool has_line_with(const std::string &text, const std::string &a, const std::string &b)
@@ -57,7 +57,7 @@ TEST(BadInput, FirmwareDirectoryLongerThanItsPaths)
     };
     const Case cases[] = {{300, true}, {2000, false}};
     struct Running {
-        RunDir run;
+        RunFolder run;
         std::string firmware_dir;
         Process daemon;
     };
@@ -118,7 +118,7 @@ TEST(BadInput, BoardNamesThatFillTheField)
                           {"4", module(std::string(227, 'A') + "FENDO")},
                           {"5", module("ZEBK" + std::string(2000, 'z'))},
                           {"6", module(std::string(5000, '\x7f'))}}}};
-    RunDir run;
+    RunFolder run;
     harness::RunOptions options = run.options({"-f", FIRMWARE_DIR, "-p", run.pid_file}, description);
     options.env["virtual_modules"] = "";
     Process daemon = harness::run(TARVOLD_BIN, options, 15000);
@@ -152,7 +152,7 @@ TEST(BadInput, VirtualModuleListsOfNothingButSeparators)
         {"a number after 10,000 commas", std::string(10000, ',') + "66", {"0x42"}},
     };
     struct Running {
-        RunDir run;
+        RunFolder run;
         Process daemon;
     };
     std::vector<Running> running(cases.size());
@@ -197,7 +197,7 @@ TEST(BadInput, RecordingBaseNameOfMoreThanTheBuffer)
 {
     for (size_t length : {size_t(1100), size_t(100000)}) {
         SCOPED_TRACE(length);
-        RunDir run;
+        RunFolder run;
         const std::string base = run.dir.path + "/" + std::string(length - run.dir.path.size() - 1, 'n');
         const std::string pid_path = run.recorder_pid_file;
         Process recorder =
@@ -218,13 +218,13 @@ TEST(BadInput, RecordingBaseNameOfMoreThanTheBuffer)
 TEST(BadInput, SpeechCountsAtTheEndsOfTheRange)
 {
     auto line = [](int unit, json counts) {
-        return json{{"unit", unit},
-                    {"speech",
-                     {{"seed", unit}, {"sizes", {1024}}, {"total", 1000000}, {"pace", false}, {"counts", counts}}}};
+        json channel = harness::finite_channel(unit, unit, 1000000);
+        channel["speech"]["counts"] = std::move(counts);
+        return channel;
     };
     json description = {{"channels",
                          {{"1", line(1, {INT_MAX, 1025, INT_MIN})}, {"2", line(2, {1025, INT_MIN})}}}};
-    RunDir run;
+    RunFolder run;
     const std::string base = run.recording;
     Process recorder = harness::run(
         SULVET_BIN, run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description),
@@ -277,16 +277,13 @@ TEST(BadInput, KillModeOnPidFilesOfGarbage)
              return lines;
          }()},
     };
-    const std::string script =
-        "sleep 60 & bystander=$!; \"$@\"; status=$?; "
-        "kill -0 $bystander && echo bystander-alive >&2; kill -KILL $bystander; exit $status";
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         harness::TempDir dir;
         const std::string path = dir.file("tarvold.pid");
         harness::write_file(path, c.text);
         harness::RunOptions options;
-        options.wrapper = {"unshare", "--pid", "--fork", "--mount-proc", "sh", "-c", script, "sh"};
+        options.wrapper = harness::beside_a_bystander();
         options.args = {"-k", path};
         Process kill_mode = harness::run(TARVOLD_BIN, options, 20000);
 
@@ -296,7 +293,7 @@ TEST(BadInput, KillModeOnPidFilesOfGarbage)
         EXPECT_NE(out.find("Error: Invalid " + path + " file"), std::string::npos) << out.substr(0, 2000);
         for (const std::string &line : harness::split_lines(out))
             EXPECT_EQ(line.rfind("Error: ", 0), 0u) << line.substr(0, 200);
-        EXPECT_NE(kill_mode.err().find("bystander-alive"), std::string::npos) << kill_mode.err();
+        EXPECT_NE(kill_mode.err().find(harness::bystander_untouched), std::string::npos) << kill_mode.err();
     }
 }
 
@@ -331,9 +328,6 @@ std::string random_pid_file(std::mt19937 &random)
 
 TEST(BadInput, KillModeOnRandomPidFilesOfTheRightShape)
 {
-    const std::string script =
-        "sleep 60 & bystander=$!; \"$@\"; status=$?; "
-        "kill -0 $bystander && echo bystander-alive >&2; kill -KILL $bystander; exit $status";
     size_t killing_lines = 0;
     for (unsigned seed = 1; seed <= 20; seed++) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -342,7 +336,7 @@ TEST(BadInput, KillModeOnRandomPidFilesOfTheRightShape)
         const std::string path = dir.file("tarvold.pid");
         harness::write_file(path, random_pid_file(random));
         harness::RunOptions options;
-        options.wrapper = {"unshare", "--pid", "--fork", "--mount-proc", "sh", "-c", script, "sh"};
+        options.wrapper = harness::beside_a_bystander();
         options.args = {"-k", path};
         Process kill_mode = harness::run(TARVOLD_BIN, options, 20000);
 
@@ -351,7 +345,7 @@ TEST(BadInput, KillModeOnRandomPidFilesOfTheRightShape)
             EXPECT_TRUE(line.rfind("Killing ", 0) == 0 || line.rfind("Error: ", 0) == 0) << line.substr(0, 200);
             killing_lines += line.rfind("Killing ", 0) == 0;
         }
-        EXPECT_NE(kill_mode.err().find("bystander-alive"), std::string::npos) << kill_mode.err();
+        EXPECT_NE(kill_mode.err().find(harness::bystander_untouched), std::string::npos) << kill_mode.err();
     }
     EXPECT_GT(killing_lines, 100u) << "the files hardly got past their first line";
 }

@@ -1,5 +1,4 @@
-// What the robustness tests share: the harness's run folder, and folders of
-// an exact path length.
+// What the robustness tests share: folders of an exact path length.
 #ifndef ROBUSTNESS_H
 #define ROBUSTNESS_H
 
@@ -13,7 +12,6 @@ namespace robustness {
 
 using harness::json;
 
-using RunDir = harness::RunFolder;
 using harness::file_exists;
 
 // A real directory whose path is exactly `length` characters, made of nested

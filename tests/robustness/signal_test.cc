@@ -17,7 +17,7 @@ namespace {
 
 using harness::json;
 using harness::Process;
-using robustness::RunDir;
+using harness::RunFolder;
 
 // 100 SIGHUPs sent as fast as they go: the service is restarted (each time
 // on a record filled afresh, which the stand-in would show otherwise), every
@@ -25,7 +25,7 @@ using robustness::RunDir;
 // order.
 TEST(Signals, BurstOfHangupsRestartsAndStopsInOrder)
 {
-    RunDir run;
+    RunFolder run;
     Process daemon = harness::start(TARVOLD_BIN, run.options({"-c", run.config, "-p", run.pid_file}));
     ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, harness::deadline_ms)) << daemon.err();
     ASSERT_TRUE(harness::wait_for_file_text(run.pid_file, std::to_string(daemon.pid) + "\n", harness::deadline_ms));
@@ -76,7 +76,7 @@ TEST(Signals, SignalDuringTheFirmwareScanEndsTheDaemonByDefault)
 {
     for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal_number));
-        RunDir run;
+        RunFolder run;
         const std::string firmware_dir = run.dir.file("firmware");
         ASSERT_EQ(mkdir(firmware_dir.c_str(), 0755), 0);
         ASSERT_EQ(mkfifo((firmware_dir + "/cp.bin").c_str(), 0644), 0);

@@ -25,7 +25,7 @@ long long sum_of_results(const std::vector<json> &data_calls)
 // delivers until it is told to stop, so a later line meets the closed pipe.
 TEST(BrokenPipe, EndsTheRecordingInOrder)
 {
-    robustness::RunDir run_dir;
+    harness::RunFolder run_dir;
     std::string sulvet_pid_file = run_dir.dir.file("sulvet.pid");
     harness::RunOptions options = run_dir.options({"-p", sulvet_pid_file, "-i", "1", run_dir.dir.file("rec")});
     options.wrapper = {"bash", "-c", "\"$@\" | head -n 1 >/dev/null; echo \"status=${PIPESTATUS[0]}\" >&2",
@@ -53,7 +53,7 @@ TEST(BrokenPipe, EndsTheRecordingInOrder)
 // so every log line of the daemon and of its board meets a closed pipe.
 TEST(BrokenPipe, DaemonAndBoardLogIntoAClosedPipeAndRunOn)
 {
-    robustness::RunDir run_dir;
+    harness::RunFolder run_dir;
     harness::RunOptions options =
         run_dir.options({"-f", FIRMWARE_DIR, "-c", run_dir.config, "-p", run_dir.pid_file, "-v", "stdout"});
     options.env["virtual_modules"] = "65";

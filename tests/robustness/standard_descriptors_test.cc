@@ -22,24 +22,14 @@ void close_descriptors(harness::RunOptions &options, const char *closing)
     options.wrapper = {"sh", "-c", std::string("exec \"$@\" ") + closing, "sh"};
 }
 
-// byte k of a stand-in line's stream is (seed + k) % 251
-std::string stream_bytes(int seed, size_t count)
-{
-    std::string bytes;
-    for (size_t k = 0; k < count; k++)
-        bytes.push_back(static_cast<char>((static_cast<size_t>(seed) + k) % 251));
-    return bytes;
-}
-
 // The recording holds exactly what the line delivered, nothing of the
 // recorder's own output.
 TEST(ClosedStandardDescriptors, RecordingHoldsTheLineDataAlone)
 {
-    json line = {{"unit", 1}, {"speech", {{"seed", 1}, {"sizes", {1024}}, {"total", 5000}, {"pace", false}}}};
-    json description = {{"channels", {{"1", line}}}};
+    json description = {{"channels", {{"1", harness::finite_channel(1, 1, 5000)}}}};
     for (const char *closing : closings) {
         SCOPED_TRACE(closing);
-        robustness::RunDir run_dir;
+        harness::RunFolder run_dir;
         harness::RunOptions options = run_dir.options({"-p", run_dir.pid_file, "-i", "1", run_dir.dir.file("rec")},
                                                       description);
         close_descriptors(options, closing);
@@ -49,7 +39,7 @@ TEST(ClosedStandardDescriptors, RecordingHoldsTheLineDataAlone)
         EXPECT_EQ(sulvet.exit_code(), 0) << sulvet.err();
         std::string recording = harness::read_file(run_dir.dir.file("rec.in"));
         EXPECT_EQ(recording.size(), 5000u);
-        EXPECT_TRUE(recording == stream_bytes(1, 5000)) << "the recording holds other bytes than the line's";
+        EXPECT_TRUE(recording == harness::stream_bytes(1, 0, 5000)) << "the recording holds other bytes than the line's";
         EXPECT_FALSE(robustness::file_exists(run_dir.pid_file));
     }
 }
@@ -60,7 +50,7 @@ TEST(ClosedStandardDescriptors, PidFileHoldsTheBoardLineAlone)
 {
     for (const char *closing : closings) {
         SCOPED_TRACE(closing);
-        robustness::RunDir run_dir;
+        harness::RunFolder run_dir;
         harness::RunOptions options = run_dir.options({"-f", FIRMWARE_DIR, "-p", run_dir.pid_file});
         options.env["virtual_modules"] = "65";
         close_descriptors(options, closing);

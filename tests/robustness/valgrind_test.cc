@@ -16,7 +16,7 @@
 namespace {
 
 using harness::json;
-using robustness::RunDir;
+using harness::RunFolder;
 
 const std::vector<std::string> memcheck = {"valgrind", "--error-exitcode=99", "--trace-children=no", "-q"};
 
@@ -41,7 +41,7 @@ TEST(Valgrind, DaemonScanServiceRestartAndStop)
     if (std::string reason = reason_to_skip(); !reason.empty())
         GTEST_SKIP() << reason;
 
-    RunDir run;
+    RunFolder run;
     // The default boards: three modules get both images read from the real
     // firmware folder, one already runs.
     harness::RunOptions options =
@@ -72,12 +72,10 @@ TEST(Valgrind, RecordingOfBothDirections)
     if (std::string reason = reason_to_skip(); !reason.empty())
         GTEST_SKIP() << reason;
 
-    RunDir run;
-    auto finite = [](int unit, int total, json sizes) {
-        return json{{"unit", unit},
-                    {"speech", {{"seed", unit}, {"sizes", sizes}, {"total", total}, {"pace", false}}}};
-    };
-    json description = {{"channels", {{"1", finite(1, 50000, {1024, 300})}, {"2", finite(2, 20000, {17, 1024})}}}};
+    RunFolder run;
+    json description = {{"channels",
+                         {{"1", harness::finite_channel(1, 1, 50000, {1024, 300})},
+                          {"2", harness::finite_channel(2, 2, 20000, {17, 1024})}}}};
     const std::string base = run.recording;
     harness::RunOptions options =
         run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description);
