@@ -34,6 +34,9 @@ static RunSettings settings = {0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
 
 static const char default_pid_path[] = "/var/run/sulvet.pid";
 
+// ZolDebugModeSet: every kind of debug output of the library.
+static const int all_debug_output = -1;
+
 // A closed descriptor among 0, 1 and 2 would go to the next file we open (the
 // pid file, a recording), and every line meant for the terminal would land
 // in it. Each closed one gets /dev/null first: open takes the lowest free
@@ -74,7 +77,7 @@ static bool apply_option(int option, const char *argument)
 {
     switch (option) {
     case 'v':
-        ZolDebugModeSet(-1);
+        ZolDebugModeSet(all_debug_output);
         return true;
     case 'u':
         settings.user_id = read_number(argument);
@@ -172,11 +175,11 @@ static int run_recording(void)
     ZolHandle outbound = nullptr;
     if (settings.inbound_channel != -1) {
         inbound = open_channel(settings.inbound_channel, settings.reset_text);
-        connect_slot_to_channel(inbound, settings.time_slot, 0);
+        connect_slot_to_channel(inbound, settings.time_slot, DIRECTION_INBOUND);
     }
     if (settings.outbound_channel != -1) {
         outbound = open_channel(settings.outbound_channel, settings.reset_text);
-        connect_slot_to_channel(outbound, settings.time_slot, 1);
+        connect_slot_to_channel(outbound, settings.time_slot, DIRECTION_OUTBOUND);
     }
 
     const char *pid_path = pid_file_path();

@@ -16,7 +16,14 @@ extern int failure_reported;                 // set by every failure the run rep
 void report_module_channels(int module_number);
 ZolHandle open_channel(int channel_number, const char *reset_text);
 
-void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag);
+// The library's line state word, to which ZolLineStateAccess points.
+enum { LINE_STATE_RESET = 0, LINE_STATE_RECORDING = 2 };
+
+// The direction flag of connect_slot_to_channel.
+const bool DIRECTION_INBOUND = false;
+const bool DIRECTION_OUTBOUND = true;
+
+void connect_slot_to_channel(ZolHandle line, int time_slot, bool outbound);
 // False when nothing feeds the time slot; otherwise its source channel, which
 // may be any number, is in *source_channel.
 bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel);

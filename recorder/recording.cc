@@ -10,11 +10,7 @@
 
 #include "recorder.h"
 
-enum {
-    RECORDING_BUFFER_SIZE = 1024,
-    LINE_STATE_RECORDING = 2,
-    RECEIVE_SETTING = 500,
-};
+enum { RECORDING_BUFFER_SIZE = 1024 };
 
 volatile sig_atomic_t keep_recording = 1;
 
@@ -80,9 +76,9 @@ static void fill_record(SpeechRecordArgs *record, char *buffer)
 {
     // The words at bytes 24, 28, 44, 48, 140 and 148 are inputs too; they stay 0.
     memset(record, 0, sizeof *record);
-    record->record_setting_a = 2;
+    record->record_setting_a = RECORD_SETTING_A;
     record->record_control = RECORD_CONTROL_RUN;
-    record->record_setting_b = 3;
+    record->record_setting_b = RECORD_SETTING_B;
     record->data_buffer = buffer;
     record->buffer_size = RECORDING_BUFFER_SIZE;
 }
@@ -185,7 +181,7 @@ static void drain_line(ZolHandle line)
     do {
         memset(&receive_packet, 0, sizeof receive_packet);
         receive_packet.receive_setting = RECEIVE_SETTING;
-    } while (ZolRcvProcessPkt(line, &receive_packet) == 1);
+    } while (ZolRcvProcessPkt(line, &receive_packet) == RECEIVE_MORE);
 }
 
 void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_name)
