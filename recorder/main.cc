@@ -5,7 +5,6 @@
 // handler, user switch, recording, then pid file removal and disconnects.
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -143,12 +142,6 @@ static void write_pid_file(const char *path)
     close(fd);
 }
 
-static void install_stop_handler(void)
-{
-    signal(SIGTERM, handle_stop_signal);
-    signal(SIGINT, handle_stop_signal);
-}
-
 // False when the switch failed: recording on as the superuser after a failed
 // privilege drop would create the recording files with the wrong owner.
 static bool switch_user(int user_id)
@@ -184,7 +177,7 @@ static int run_recording(void)
 
     const char *pid_path = pid_file_path();
     write_pid_file(pid_path);
-    install_stop_handler();
+    catch_stop_signals();
 
     if (switch_user(settings.user_id))
         record_channels(inbound, outbound, settings.base_name);
@@ -201,10 +194,7 @@ static int run_recording(void)
 int main(int argc, char **argv)
 {
     open_standard_descriptors();
-    // A reader of our output that goes away (a pipe into head, a tee that is
-    // ended) asks for a stop: the recording then ends in order, and the lines
-    // that can no longer be written are dropped.
-    signal(SIGPIPE, handle_stop_signal);
+    catch_signals_at_start();
     set_api_versions();
 
     // The progress lines are read while the recording runs, often through a pipe.

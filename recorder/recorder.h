@@ -33,4 +33,10 @@ void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_nam
 int elapsed_usec(const struct timeval *start, const struct timeval *end);
 void handle_stop_signal(int signal_number);
 
+// From the start: SIGXFSZ ignored, SIGPIPE and SIGHUP (unless ignored when
+// we were started) stop requests.
+void catch_signals_at_start(void);
+// SIGTERM and SIGINT, once the set-up is done.
+void catch_stop_signals(void);
+
 #endif
