@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "recorder.h"
@@ -45,22 +46,46 @@ static bool direction_active(const RecordingDirection *direction)
     return direction->line && direction->last_count > 0;
 }
 
+static const char *recording_ending(const RecordingDirection *direction)
+{
+    return direction->inbound ? ".in" : ".out";
+}
+
 // The name is formatted into the recording buffer, which is free until the
-// first data call. A file we cannot open is reported: recording into it would
-// lose the line's data without a word.
+// first data call.
+static const char *recording_name(const RecordingDirection *direction, const char *base_name, char *buffer)
+{
+    snprintf(buffer, RECORDING_BUFFER_SIZE, "%s%s", base_name, recording_ending(direction));
+    return buffer;
+}
+
+// A file we cannot open is reported: recording into it would lose the line's
+// data without a word. It is not emptied here: if the other file cannot be
+// opened, nothing is recorded, and this one keeps what it held.
 static bool open_recording_file(RecordingDirection *direction, const char *base_name, char *buffer)
 {
     direction->file = -1;
     if (!direction->line)
         return true;
-    if (direction->inbound)
-        snprintf(buffer, RECORDING_BUFFER_SIZE, "%s.in", base_name);
-    else
-        snprintf(buffer, RECORDING_BUFFER_SIZE, "%s.out", base_name);
-    direction->file = open(buffer, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const char *name = recording_name(direction, base_name, buffer);
+    direction->file = open(name, O_WRONLY | O_CREAT, 0644);
     if (direction->file >= 0)
         return true;
-    printf("Can't open recording file %s: %s\n", buffer, strerror(errno));
+    printf("Can't open recording file %s: %s\n", name, strerror(errno));
+    failure_reported = 1;
+    return false;
+}
+
+// Once every file is open. Only a regular file has a length to cut: a FIFO or
+// a device such as /dev/null is written as it is.
+static bool empty_recording_file(const RecordingDirection *direction, const char *base_name, char *buffer)
+{
+    struct stat file_status;
+    if (direction->file < 0 || fstat(direction->file, &file_status) != 0 || !S_ISREG(file_status.st_mode))
+        return true;
+    if (ftruncate(direction->file, 0) == 0)
+        return true;
+    printf("Can't empty recording file %s: %s\n", recording_name(direction, base_name, buffer), strerror(errno));
     failure_reported = 1;
     return false;
 }
@@ -135,11 +160,7 @@ static bool record_one_buffer(RecordingDirection *direction, SpeechRecordArgs *r
     else if (count > 0)
         size = static_cast<size_t>(count);
     if (!write_whole_buffer(direction->file, buffer, size)) {
-        const char *error_text = strerror(errno);
-        if (direction->inbound)
-            printf("Can't write recording file %s.in: %s\n", base_name, error_text);
-        else
-            printf("Can't write recording file %s.out: %s\n", base_name, error_text);
+        printf("Can't write recording file %s%s: %s\n", base_name, recording_ending(direction), strerror(errno));
         failure_reported = 1;
         return false;
     }
@@ -193,7 +214,8 @@ void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_nam
 
     bool inbound_open = open_recording_file(&directions[0], base_name, buffer);
     bool outbound_open = open_recording_file(&directions[1], base_name, buffer);
-    if (inbound_open && outbound_open) {
+    if (inbound_open && outbound_open && empty_recording_file(&directions[0], base_name, buffer) &&
+        empty_recording_file(&directions[1], base_name, buffer)) {
         SpeechRecordArgs record;
         fill_record(&record, buffer);
         mark_line_recording(inbound);

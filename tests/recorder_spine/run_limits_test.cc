@@ -1,0 +1,112 @@
+// What sulvet refuses or reports instead of going wrong quietly: a file-size
+// limit, a pid file it cannot write, a user id that is not a number, and a
+// recording file that cannot be opened next to one that could.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "sulvet_run.h"
+
+namespace {
+
+using harness::json;
+using harness::Process;
+using sulvet_test::finite_channel;
+using sulvet_test::stream_bytes;
+
+// Lines 1 and 2 that deliver as fast as they are asked, until told to stop.
+json endless_lines()
+{
+    json endless = {{"sizes", {1024}}, {"total", nullptr}, {"pace", false}};
+    json description = {{"channels", {{"1", {{"unit", 1}, {"speech", endless}}},
+                                      {"2", {{"unit", 2}, {"speech", endless}}}}}};
+    description["channels"]["2"]["speech"]["seed"] = 2;
+    return description;
+}
+
+// Lines 1 and 2 whose data end by themselves: 3000 and 2000 bytes.
+json finite_lines()
+{
+    return {{"channels", {{"1", finite_channel(1, 1, 3000)}, {"2", finite_channel(2, 2, 2000)}}}};
+}
+
+// The limit is no multiple of the buffers, so the write that reaches it is
+// cut short first; the next one fails. The journal, which the stand-in
+// writes in the same process, stays well below the limit.
+TEST(FileSizeLimit, AWritePastTheLimitIsReportedAndTheRunEndsInOrder)
+{
+    sulvet_test::SulvetRun run;
+    const int limit = 100000;
+    harness::RunOptions options = run.sulvet_options(endless_lines(), {"-t", "1", "-i", "1", "-o", "2"});
+    options.wrapper = {"prlimit", "--fsize=" + std::to_string(limit)};
+
+    Process sulvet = harness::run(SULVET_BIN, options);
+
+    ASSERT_TRUE(sulvet.reaped);
+    EXPECT_EQ(sulvet.term_signal(), 0) << "ended by a signal";
+    EXPECT_EQ(sulvet.exit_code(), 1) << sulvet.out();
+    EXPECT_NE(sulvet.out().find("Can't write recording file " + run.base() + ".in: File too large\n"),
+              std::string::npos)
+        << sulvet.out();
+    EXPECT_EQ(harness::read_file(run.base() + ".in"), stream_bytes(1, 0, limit));
+    EXPECT_NE(sulvet.out().find("Channel [01] Disconnected\nChannel [02] Disconnected\n"), std::string::npos);
+    EXPECT_FALSE(harness::file_exists(run.pid_path()));
+    std::vector<json> journal = run.journal();
+    EXPECT_EQ(harness::calls(journal, "ZolLineAlert").size(), 2u);
+    EXPECT_EQ(harness::calls(journal, "ZolSessionDetach").size(), 2u);
+}
+
+struct KeptFileCase {
+    const char *name;
+    const char *directory_ending; // the recording file that is a folder
+    const char *kept_ending;      // the one that must keep what it held
+};
+
+// A recording file that cannot be opened ends the run before any data; the
+// other file, already opened, must not have been emptied.
+TEST(RecordingFiles, NoFileIsEmptiedUnlessEveryFileOpens)
+{
+    const KeptFileCase cases[] = {
+        {"the outbound file is a folder", ".out", ".in"},
+        {"the inbound file is a folder", ".in", ".out"},
+    };
+    for (const KeptFileCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        sulvet_test::SulvetRun run;
+        ASSERT_EQ(mkdir((run.base() + c.directory_ending).c_str(), 0755), 0);
+        harness::write_file(run.base() + c.kept_ending, "an earlier recording");
+
+        Process sulvet = run.run(finite_lines(), {"-t", "1", "-i", "1", "-o", "2"});
+
+        EXPECT_NE(sulvet.out().find("Can't open recording file " + run.base() + c.directory_ending +
+                                    ": Is a directory\n"),
+                  std::string::npos)
+            << sulvet.out();
+        EXPECT_EQ(sulvet.exit_code(), 1);
+        EXPECT_EQ(harness::read_file(run.base() + c.kept_ending), "an earlier recording");
+        EXPECT_TRUE(run.calls("ZolSpeechRecordData").empty());
+    }
+}
+
+// Once both are open, a regular file is emptied before the recording goes
+// in, so a longer earlier recording leaves nothing behind; a device is
+// written as it is.
+TEST(RecordingFiles, OpenedFilesAreEmptiedBeforeTheRecording)
+{
+    sulvet_test::SulvetRun run;
+    harness::write_file(run.base() + ".in", std::string(5000, 'x'));
+    ASSERT_EQ(symlink("/dev/null", (run.base() + ".out").c_str()), 0);
+
+    Process sulvet = run.run(finite_lines(), {"-t", "1", "-i", "1", "-o", "2"});
+
+    EXPECT_EQ(sulvet.exit_code(), 0) << sulvet.out();
+    EXPECT_EQ(harness::read_file(run.base() + ".in"), stream_bytes(1, 0, 3000));
+    EXPECT_EQ(sulvet.out().find("Can't"), std::string::npos) << sulvet.out();
+}
+
+} // namespace
