@@ -128,18 +128,30 @@ static const char *pid_file_path(void)
     return settings.pid_path != nullptr ? settings.pid_path : default_pid_path;
 }
 
-// Nothing here is checked: the recording goes on without a pid file.
+static void report_pid_file_failure(const char *path)
+{
+    printf("Can't write PID file %s: %s\n", path, strerror(errno));
+    failure_reported = 1;
+}
+
+// The recording goes on without its pid file, but says so: whoever would
+// stop it through the file cannot find it.
 static void write_pid_file(const char *path)
 {
     printf("Writing PID to %s\n", path);
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        report_pid_file_failure(path);
         return;
+    }
     char pid_text[256];
     snprintf(pid_text, sizeof pid_text, "%u\n", static_cast<unsigned>(getpid()));
-    ssize_t written = write(fd, pid_text, strlen(pid_text));
-    (void)written;
-    close(fd);
+    bool written = write_whole_buffer(fd, pid_text, strlen(pid_text));
+    if (!written)
+        report_pid_file_failure(path);
+    // A file system may report a lost write only at the close.
+    if (close(fd) != 0 && written)
+        report_pid_file_failure(path);
 }
 
 // False when the switch failed: recording on as the superuser after a failed

@@ -29,6 +29,10 @@ void connect_slot_to_channel(ZolHandle line, int time_slot, bool outbound);
 bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel);
 void disconnect_channel(ZolHandle line);
 
+// Writes all of data, going on after a short write; false with errno set
+// when the file takes no more.
+bool write_whole_buffer(int file, const char *data, size_t size);
+
 void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_name);
 int elapsed_usec(const struct timeval *start, const struct timeval *end);
 void handle_stop_signal(int signal_number);

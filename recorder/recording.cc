@@ -117,7 +117,7 @@ static void mark_line_recording(ZolHandle line)
         *state = LINE_STATE_RECORDING;
 }
 
-static bool write_whole_buffer(int file, const char *data, size_t size)
+bool write_whole_buffer(int file, const char *data, size_t size)
 {
     while (size > 0) {
         ssize_t written = write(file, data, size);

@@ -61,6 +61,45 @@ TEST(FileSizeLimit, AWritePastTheLimitIsReportedAndTheRunEndsInOrder)
     EXPECT_EQ(harness::calls(journal, "ZolSessionDetach").size(), 2u);
 }
 
+enum class PidTarget { writable, missing_folder, full_device };
+
+struct PidFileCase {
+    const char *name;
+    PidTarget target;
+    const char *error_text; // null: the pid file can be written
+};
+
+// The recording runs whatever becomes of the pid file; only the message and
+// the exit status tell.
+TEST(PidFile, APidFileThatCannotBeWrittenIsReportedAndTheRecordingRuns)
+{
+    const PidFileCase cases[] = {
+        {"a pid file that can be written", PidTarget::writable, nullptr},
+        {"a folder that does not exist", PidTarget::missing_folder, "No such file or directory"},
+        {"a full device", PidTarget::full_device, "No space left on device"},
+    };
+    for (const PidFileCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        sulvet_test::SulvetRun run;
+        if (c.target == PidTarget::missing_folder)
+            run.recorder_pid_file = run.dir.file("missing/sulvet.pid");
+        // The removal at the end takes the link, not the device.
+        if (c.target == PidTarget::full_device) {
+            ASSERT_EQ(symlink("/dev/full", run.recorder_pid_file.c_str()), 0);
+        }
+
+        Process sulvet = run.run(finite_lines(), {"-t", "1", "-i", "1", "-o", "2"});
+
+        std::string writing = "Writing PID to " + run.pid_path() + "\n";
+        std::string report = c.error_text ? "Can't write PID file " + run.pid_path() + ": " + c.error_text + "\n" : "";
+        EXPECT_NE(sulvet.out().find(writing + report + "PRESS  ^C  TO STOP RECORDING!!!\n"), std::string::npos)
+            << sulvet.out();
+        EXPECT_EQ(sulvet.exit_code(), c.error_text ? 1 : 0) << sulvet.out();
+        EXPECT_EQ(harness::read_file(run.base() + ".in"), stream_bytes(1, 0, 3000));
+        EXPECT_EQ(harness::read_file(run.base() + ".out"), stream_bytes(2, 0, 2000));
+    }
+}
+
 struct KeptFileCase {
     const char *name;
     const char *directory_ending; // the recording file that is a folder
