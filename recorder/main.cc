@@ -3,8 +3,10 @@
 // One run goes from set-up to teardown exactly once: module report, inbound
 // and outbound channel (attach, reset, switch connection), pid file, stop
 // handler, user switch, recording, then pid file removal and disconnects.
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +20,7 @@ static const size_t recording_name_limit = 1023;
 static const char longest_ending[] = ".out";
 
 struct RunSettings {
+    const char *user_id_text; // the last -u argument; null: none
     int user_id;              // 0: no user switch
     char *pid_path;           // own copy of -p; null: the default path
     int module_number;
@@ -29,7 +32,7 @@ struct RunSettings {
 };
 
 // Static so that the copies stay reachable for the whole run.
-static RunSettings settings = {0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
+static RunSettings settings = {nullptr, 0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
 
 static const char default_pid_path[] = "/var/run/sulvet.pid";
 
@@ -79,7 +82,7 @@ static bool apply_option(int option, const char *argument)
         ZolDebugModeSet(all_debug_output);
         return true;
     case 'u':
-        settings.user_id = read_number(argument);
+        settings.user_id_text = argument;
         return true;
     case 'p':
         replace_copy(&settings.pid_path, argument);
@@ -115,6 +118,23 @@ static bool read_options(int argc, char **argv)
             return false;
         }
     }
+    return true;
+}
+
+// Wholly a decimal number, with an optional sign, within the 32-bit range:
+// "nobody" must not read as 0, which would keep us running as the superuser,
+// nor "1000x" or a number out of range as some other user.
+static bool read_user_id(const char *text, int *user_id)
+{
+    const char *digits = (text[0] == '-' || text[0] == '+') ? text + 1 : text;
+    if (!isdigit(static_cast<unsigned char>(digits[0])))
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    long long value = strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX)
+        return false;
+    *user_id = static_cast<int>(value);
     return true;
 }
 
@@ -214,6 +234,14 @@ int main(int argc, char **argv)
 
     if (!read_options(argc, argv))
         return 0;
+
+    // Refused with the options, before the base name is looked at: nothing
+    // is set up with a user id that we cannot switch to as asked.
+    if (settings.user_id_text != nullptr && !read_user_id(settings.user_id_text, &settings.user_id)) {
+        printf("Invalid UID %s: not a decimal number from %d to %d\n", settings.user_id_text,
+               static_cast<int>(INT32_MIN), static_cast<int>(INT32_MAX));
+        return -1;
+    }
 
     if (optind >= argc) {
         puts("No filename specified");

@@ -100,6 +100,69 @@ TEST(PidFile, APidFileThatCannotBeWrittenIsReportedAndTheRecordingRuns)
     }
 }
 
+const char user_id_range[] = ": not a decimal number from -2147483648 to 2147483647\n";
+
+// Refused before anything is set up: no board call, no pid file, no recording.
+TEST(UserId, AUserIdThatIsNotWhollyANumberInRangeIsRefused)
+{
+    for (const char *user_id : {"nobody", "1000x", "4294967296", "2147483648", "-2147483649", "", " 7", "7 ", "-"}) {
+        SCOPED_TRACE(std::string("-u '") + user_id + "'");
+        sulvet_test::SulvetRun run;
+        Process sulvet = run.run(finite_lines(), {"-u", user_id, "-i", "1"});
+
+        EXPECT_EQ(sulvet.out(), std::string("Invalid UID ") + user_id + user_id_range);
+        EXPECT_EQ(sulvet.exit_code(), 255);
+        EXPECT_TRUE(run.journal().empty()) << "a board call was made";
+        EXPECT_FALSE(harness::file_exists(run.pid_path()));
+        EXPECT_FALSE(harness::file_exists(run.base() + ".in"));
+    }
+}
+
+// The check follows the options at once: it comes before the base name is
+// looked for, and a later -u replaces an earlier one before it is checked.
+TEST(UserId, TheUserIdIsCheckedOnceTheOptionsAreRead)
+{
+    harness::RunFolder run;
+    Process no_name = harness::run(SULVET_BIN, run.options({"-u", "nobody"}));
+    EXPECT_EQ(no_name.out(), std::string("Invalid UID nobody") + user_id_range);
+    EXPECT_EQ(no_name.exit_code(), 255);
+
+    Process long_name = harness::run(SULVET_BIN, run.options({"-u", "nobody", std::string(2000, 'r')}));
+    EXPECT_EQ(long_name.out(), std::string("Invalid UID nobody") + user_id_range);
+
+    Process replaced = harness::run(SULVET_BIN, run.options({"-u", "nobody", "-u", "0"}));
+    EXPECT_EQ(replaced.out(), "No filename specified\n");
+
+    Process unknown = harness::run(SULVET_BIN, run.options({"-u", "nobody", "-x", "rec"}));
+    EXPECT_EQ(unknown.exit_code(), 0);
+    EXPECT_EQ(unknown.out(), SULVET_BIN + std::string(": unknown\n"));
+}
+
+// 0 still means no switch, and the extremes of the range and a negative
+// number are passed on as the unsigned id.
+TEST(UserId, NumbersInRangeAreTakenAsBefore)
+{
+    struct {
+        const char *user_id;
+        const char *setting_line; // null: no switch
+    } cases[] = {{"0", nullptr}, {"-0", nullptr}, {"-5", "Setting to UID 4294967291\n"},
+                 {"2147483647", "Setting to UID 2147483647\n"}, {"-2147483648", "Setting to UID 2147483648\n"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string("-u ") + c.user_id);
+        sulvet_test::SulvetRun run;
+        Process sulvet = run.run(finite_lines(), {"-u", c.user_id, "-i", "1"});
+
+        EXPECT_EQ(sulvet.out().find("Invalid UID"), std::string::npos) << sulvet.out();
+        // A switch to a user that may not write the run folder ends before the prompt.
+        std::string after_pid_line =
+            "Writing PID to " + run.pid_path() + "\n" + (c.setting_line ? c.setting_line : "PRESS");
+        EXPECT_NE(sulvet.out().find(after_pid_line), std::string::npos) << sulvet.out();
+        if (!c.setting_line) {
+            EXPECT_EQ(sulvet.exit_code(), 0) << sulvet.out();
+        }
+    }
+}
+
 struct KeptFileCase {
     const char *name;
     const char *directory_ending; // the recording file that is a folder
