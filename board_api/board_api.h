@@ -107,6 +107,8 @@ struct SwitchConnectionArgs {
 };
 
 enum { ENDPOINT_CHANNEL = 0, ENDPOINT_T1_SLOT = 15 };
+// SwitchConnectionArgs.connect_flag for ZolCallSWConnect.
+enum { SWITCH_BREAK = 0, SWITCH_CONNECT = 1 };
 
 struct SpeechRecordArgs {
     int32_t status;
@@ -129,12 +131,18 @@ struct SpeechRecordArgs {
 };
 
 enum { RECORD_CONTROL_RUN = 1, RECORD_CONTROL_STOP = 0xFFFF };
+// The record settings that a recording of one line's speech data takes.
+enum { RECORD_SETTING_A = 2, RECORD_SETTING_B = 3 };
 
 struct ReceivePacketArgs {
     uint8_t reserved_0[32];
     int32_t receive_setting;
     uint8_t reserved_36[144];
 };
+
+// ReceivePacketArgs.receive_setting; ZolRcvProcessPkt answers RECEIVE_MORE
+// while packets are still pending.
+enum { RECEIVE_SETTING = 500, RECEIVE_MORE = 1 };
 
 // The library writes the NUL-terminated failure text from byte 31 on.
 struct ErrorTextBuffer {

@@ -35,8 +35,9 @@ void report_module_channels(int module_number)
     // number in the record.
     ZolModuleInfo(nullptr, &info);
 
-    // No newline here: the report line below finishes this output line, so a
-    // failed query still shows what the record came back with.
+    // No newline here, and kept so on purpose: the report line below
+    // finishes this output line, so a failed query still shows what the
+    // record came back with.
     if (info.status != 0) {
         printf("ZolModuleInfo:ERROR %s", board_error_text(nullptr, &info));
         failure_reported = 1;
@@ -51,6 +52,10 @@ void report_module_channels(int module_number)
     }
 }
 
+// The reset result that says the reset did not happen, apart from any
+// positive one.
+static const int reset_expensive_failure = -1;
+
 // Resets an attached line with the operator's reset text. Only a reset that
 // worked clears the line's state word; a failed one leaves the line in use as
 // it is, so its recording can still show what the line carries.
@@ -61,20 +66,22 @@ static void reset_line(ZolHandle line, int channel_number, const char *reset_tex
     session.reset_text = reset_text;
 
     // The library answers a reset with 0 or a negative code on success; only a
-    // positive code and exactly -1 mean the reset did not happen.
+    // positive code and exactly -1 mean the reset did not happen. Both failure
+    // lines end without a newline, as the recorder has always printed them:
+    // the next line of output continues them.
     int result = ZolLineReset(line, &session);
     int reset_status = session.reset_status;
 
     if (result > 0) {
         printf("$$$$$ Reset channel Error. Reset Status(%d)", reset_status);
         failure_reported = 1;
-    } else if (result == -1) {
+    } else if (result == reset_expensive_failure) {
         printf("$$$$$ This could be an expensive failure. Reset Status(%d)", reset_status);
         failure_reported = 1;
     } else {
         uint32_t *line_state = ZolLineStateAccess(line);
         if (line_state != nullptr)
-            *line_state = 0;
+            *line_state = LINE_STATE_RESET;
         printf("Channel [%02d] initialized\n", channel_number);
     }
 }

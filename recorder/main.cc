@@ -3,9 +3,10 @@
 // One run goes from set-up to teardown exactly once: module report, inbound
 // and outbound channel (attach, reset, switch connection), pid file, stop
 // handler, user switch, recording, then pid file removal and disconnects.
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +20,7 @@ static const size_t recording_name_limit = 1023;
 static const char longest_ending[] = ".out";
 
 struct RunSettings {
+    const char *user_id_text; // the last -u argument; null: none
     int user_id;              // 0: no user switch
     char *pid_path;           // own copy of -p; null: the default path
     int module_number;
@@ -30,9 +32,12 @@ struct RunSettings {
 };
 
 // Static so that the copies stay reachable for the whole run.
-static RunSettings settings = {0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
+static RunSettings settings = {nullptr, 0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
 
 static const char default_pid_path[] = "/var/run/sulvet.pid";
+
+// ZolDebugModeSet: every kind of debug output of the library.
+static const int all_debug_output = -1;
 
 // A closed descriptor among 0, 1 and 2 would go to the next file we open (the
 // pid file, a recording), and every line meant for the terminal would land
@@ -74,10 +79,10 @@ static bool apply_option(int option, const char *argument)
 {
     switch (option) {
     case 'v':
-        ZolDebugModeSet(-1);
+        ZolDebugModeSet(all_debug_output);
         return true;
     case 'u':
-        settings.user_id = read_number(argument);
+        settings.user_id_text = argument;
         return true;
     case 'p':
         replace_copy(&settings.pid_path, argument);
@@ -116,6 +121,23 @@ static bool read_options(int argc, char **argv)
     return true;
 }
 
+// Wholly a decimal number, with an optional sign, within the 32-bit range:
+// "nobody" must not read as 0, which would keep us running as the superuser,
+// nor "1000x" or a number out of range as some other user.
+static bool read_user_id(const char *text, int *user_id)
+{
+    const char *digits = (text[0] == '-' || text[0] == '+') ? text + 1 : text;
+    if (!isdigit(static_cast<unsigned char>(digits[0])))
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    long long value = strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX)
+        return false;
+    *user_id = static_cast<int>(value);
+    return true;
+}
+
 static bool base_name_fits(const char *base_name)
 {
     return strlen(base_name) + strlen(longest_ending) <= recording_name_limit;
@@ -126,24 +148,30 @@ static const char *pid_file_path(void)
     return settings.pid_path != nullptr ? settings.pid_path : default_pid_path;
 }
 
-// Nothing here is checked: the recording goes on without a pid file.
+static void report_pid_file_failure(const char *path)
+{
+    printf("Can't write PID file %s: %s\n", path, strerror(errno));
+    failure_reported = 1;
+}
+
+// The recording goes on without its pid file, but says so: whoever would
+// stop it through the file cannot find it.
 static void write_pid_file(const char *path)
 {
     printf("Writing PID to %s\n", path);
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        report_pid_file_failure(path);
         return;
+    }
     char pid_text[256];
     snprintf(pid_text, sizeof pid_text, "%u\n", static_cast<unsigned>(getpid()));
-    ssize_t written = write(fd, pid_text, strlen(pid_text));
-    (void)written;
-    close(fd);
-}
-
-static void install_stop_handler(void)
-{
-    signal(SIGTERM, handle_stop_signal);
-    signal(SIGINT, handle_stop_signal);
+    bool written = write_whole_buffer(fd, pid_text, strlen(pid_text));
+    if (!written)
+        report_pid_file_failure(path);
+    // A file system may report a lost write only at the close.
+    if (close(fd) != 0 && written)
+        report_pid_file_failure(path);
 }
 
 // False when the switch failed: recording on as the superuser after a failed
@@ -172,16 +200,16 @@ static int run_recording(void)
     ZolHandle outbound = nullptr;
     if (settings.inbound_channel != -1) {
         inbound = open_channel(settings.inbound_channel, settings.reset_text);
-        connect_slot_to_channel(inbound, settings.time_slot, 0);
+        connect_slot_to_channel(inbound, settings.time_slot, DIRECTION_INBOUND);
     }
     if (settings.outbound_channel != -1) {
         outbound = open_channel(settings.outbound_channel, settings.reset_text);
-        connect_slot_to_channel(outbound, settings.time_slot, 1);
+        connect_slot_to_channel(outbound, settings.time_slot, DIRECTION_OUTBOUND);
     }
 
     const char *pid_path = pid_file_path();
     write_pid_file(pid_path);
-    install_stop_handler();
+    catch_stop_signals();
 
     if (switch_user(settings.user_id))
         record_channels(inbound, outbound, settings.base_name);
@@ -198,10 +226,7 @@ static int run_recording(void)
 int main(int argc, char **argv)
 {
     open_standard_descriptors();
-    // A reader of our output that goes away (a pipe into head, a tee that is
-    // ended) asks for a stop: the recording then ends in order, and the lines
-    // that can no longer be written are dropped.
-    signal(SIGPIPE, handle_stop_signal);
+    catch_signals_at_start();
     set_api_versions();
 
     // The progress lines are read while the recording runs, often through a pipe.
@@ -209,6 +234,14 @@ int main(int argc, char **argv)
 
     if (!read_options(argc, argv))
         return 0;
+
+    // Refused with the options, before the base name is looked at: nothing
+    // is set up with a user id that we cannot switch to as asked.
+    if (settings.user_id_text != nullptr && !read_user_id(settings.user_id_text, &settings.user_id)) {
+        printf("Invalid UID %s: not a decimal number from %d to %d\n", settings.user_id_text,
+               static_cast<int>(INT32_MIN), static_cast<int>(INT32_MAX));
+        return -1;
+    }
 
     if (optind >= argc) {
         puts("No filename specified");

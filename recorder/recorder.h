@@ -16,14 +16,31 @@ extern int failure_reported;                 // set by every failure the run rep
 void report_module_channels(int module_number);
 ZolHandle open_channel(int channel_number, const char *reset_text);
 
-void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag);
+// The library's line state word, to which ZolLineStateAccess points.
+enum { LINE_STATE_RESET = 0, LINE_STATE_RECORDING = 2 };
+
+// The direction flag of connect_slot_to_channel.
+const bool DIRECTION_INBOUND = false;
+const bool DIRECTION_OUTBOUND = true;
+
+void connect_slot_to_channel(ZolHandle line, int time_slot, bool outbound);
 // False when nothing feeds the time slot; otherwise its source channel, which
 // may be any number, is in *source_channel.
 bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel);
 void disconnect_channel(ZolHandle line);
 
+// Writes all of data, going on after a short write; false with errno set
+// when the file takes no more.
+bool write_whole_buffer(int file, const char *data, size_t size);
+
 void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_name);
 int elapsed_usec(const struct timeval *start, const struct timeval *end);
 void handle_stop_signal(int signal_number);
+
+// From the start: SIGXFSZ ignored, SIGPIPE and SIGHUP (unless ignored when
+// we were started) stop requests.
+void catch_signals_at_start(void);
+// SIGTERM and SIGINT, once the set-up is done.
+void catch_stop_signals(void);
 
 #endif

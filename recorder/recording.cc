@@ -6,15 +6,12 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "recorder.h"
 
-enum {
-    RECORDING_BUFFER_SIZE = 1024,
-    LINE_STATE_RECORDING = 2,
-    RECEIVE_SETTING = 500,
-};
+enum { RECORDING_BUFFER_SIZE = 1024 };
 
 volatile sig_atomic_t keep_recording = 1;
 
@@ -49,22 +46,46 @@ static bool direction_active(const RecordingDirection *direction)
     return direction->line && direction->last_count > 0;
 }
 
+static const char *recording_ending(const RecordingDirection *direction)
+{
+    return direction->inbound ? ".in" : ".out";
+}
+
 // The name is formatted into the recording buffer, which is free until the
-// first data call. A file we cannot open is reported: recording into it would
-// lose the line's data without a word.
+// first data call.
+static const char *recording_name(const RecordingDirection *direction, const char *base_name, char *buffer)
+{
+    snprintf(buffer, RECORDING_BUFFER_SIZE, "%s%s", base_name, recording_ending(direction));
+    return buffer;
+}
+
+// A file we cannot open is reported: recording into it would lose the line's
+// data without a word. It is not emptied here: if the other file cannot be
+// opened, nothing is recorded, and this one keeps what it held.
 static bool open_recording_file(RecordingDirection *direction, const char *base_name, char *buffer)
 {
     direction->file = -1;
     if (!direction->line)
         return true;
-    if (direction->inbound)
-        snprintf(buffer, RECORDING_BUFFER_SIZE, "%s.in", base_name);
-    else
-        snprintf(buffer, RECORDING_BUFFER_SIZE, "%s.out", base_name);
-    direction->file = open(buffer, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const char *name = recording_name(direction, base_name, buffer);
+    direction->file = open(name, O_WRONLY | O_CREAT, 0644);
     if (direction->file >= 0)
         return true;
-    printf("Can't open recording file %s: %s\n", buffer, strerror(errno));
+    printf("Can't open recording file %s: %s\n", name, strerror(errno));
+    failure_reported = 1;
+    return false;
+}
+
+// Once every file is open. Only a regular file has a length to cut: a FIFO or
+// a device such as /dev/null is written as it is.
+static bool empty_recording_file(const RecordingDirection *direction, const char *base_name, char *buffer)
+{
+    struct stat file_status;
+    if (direction->file < 0 || fstat(direction->file, &file_status) != 0 || !S_ISREG(file_status.st_mode))
+        return true;
+    if (ftruncate(direction->file, 0) == 0)
+        return true;
+    printf("Can't empty recording file %s: %s\n", recording_name(direction, base_name, buffer), strerror(errno));
     failure_reported = 1;
     return false;
 }
@@ -80,9 +101,9 @@ static void fill_record(SpeechRecordArgs *record, char *buffer)
 {
     // The words at bytes 24, 28, 44, 48, 140 and 148 are inputs too; they stay 0.
     memset(record, 0, sizeof *record);
-    record->record_setting_a = 2;
+    record->record_setting_a = RECORD_SETTING_A;
     record->record_control = RECORD_CONTROL_RUN;
-    record->record_setting_b = 3;
+    record->record_setting_b = RECORD_SETTING_B;
     record->data_buffer = buffer;
     record->buffer_size = RECORDING_BUFFER_SIZE;
 }
@@ -96,7 +117,7 @@ static void mark_line_recording(ZolHandle line)
         *state = LINE_STATE_RECORDING;
 }
 
-static bool write_whole_buffer(int file, const char *data, size_t size)
+bool write_whole_buffer(int file, const char *data, size_t size)
 {
     while (size > 0) {
         ssize_t written = write(file, data, size);
@@ -139,11 +160,7 @@ static bool record_one_buffer(RecordingDirection *direction, SpeechRecordArgs *r
     else if (count > 0)
         size = static_cast<size_t>(count);
     if (!write_whole_buffer(direction->file, buffer, size)) {
-        const char *error_text = strerror(errno);
-        if (direction->inbound)
-            printf("Can't write recording file %s.in: %s\n", base_name, error_text);
-        else
-            printf("Can't write recording file %s.out: %s\n", base_name, error_text);
+        printf("Can't write recording file %s%s: %s\n", base_name, recording_ending(direction), strerror(errno));
         failure_reported = 1;
         return false;
     }
@@ -185,7 +202,7 @@ static void drain_line(ZolHandle line)
     do {
         memset(&receive_packet, 0, sizeof receive_packet);
         receive_packet.receive_setting = RECEIVE_SETTING;
-    } while (ZolRcvProcessPkt(line, &receive_packet) == 1);
+    } while (ZolRcvProcessPkt(line, &receive_packet) == RECEIVE_MORE);
 }
 
 void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_name)
@@ -197,7 +214,8 @@ void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_nam
 
     bool inbound_open = open_recording_file(&directions[0], base_name, buffer);
     bool outbound_open = open_recording_file(&directions[1], base_name, buffer);
-    if (inbound_open && outbound_open) {
+    if (inbound_open && outbound_open && empty_recording_file(&directions[0], base_name, buffer) &&
+        empty_recording_file(&directions[1], base_name, buffer)) {
         SpeechRecordArgs record;
         fill_record(&record, buffer);
         mark_line_recording(inbound);

@@ -30,6 +30,8 @@ bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel)
             return true;
         }
     }
+    // The spelling and the missing newline are the recorder's output as it
+    // has always been, kept on purpose: the not-found line below ends it.
     if (result < 0)
         printf(" %s: ERROR finding Connecitions to the target: %s", board_error_text(line, &connection),
                "ZolCallSWGetConns");
@@ -38,7 +40,7 @@ bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel)
     return false;
 }
 
-void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag)
+void connect_slot_to_channel(ZolHandle line, int time_slot, bool outbound)
 {
     if (!line)
         return;
@@ -46,8 +48,7 @@ void connect_slot_to_channel(ZolHandle line, int time_slot, int direction_flag)
 
     SwitchConnectionArgs request;
     memset(&request, 0, sizeof request);
-    request.connect_flag = 1;
-    bool outbound = direction_flag != 0;
+    request.connect_flag = SWITCH_CONNECT;
     if (outbound) {
         int source_channel;
         // Nothing feeds the time slot: a request with a made-up source would
@@ -79,9 +80,9 @@ void disconnect_channel(ZolHandle line)
     // Read before the detach: the handle means nothing afterwards.
     int unit = ZolLineUnitGet(line);
 
+    // The zero-filled record, without endpoints, asks for a break (SWITCH_BREAK).
     SwitchConnectionArgs request;
     memset(&request, 0, sizeof request);
-    request.connect_flag = 0;
     if (ZolCallSWConnect(line, &request) < 0) {
         printf(" %s: ERROR disconnecting the target: %s\n", board_error_text(line, &request),
                "ZolCallSWConnect");

@@ -485,7 +485,7 @@ TEST_F(RecorderSpine, PidFileThatCannotBeCreatedLeavesTheRunGoing)
 {
     const std::string unreachable = dir.file("no-such-folder/sulvet.pid");
     Process process = run_sulvet({"-i", "1", "-p", unreachable, "rec"}, {{"channels", {{"1", finite_line(1)}}}});
-    EXPECT_EQ(process.exit_code(), 0) << process.out();
+    EXPECT_EQ(process.exit_code(), 1) << process.out();
     EXPECT_NE(process.out().find("Writing PID to " + unreachable + "\n"), std::string::npos);
     EXPECT_FALSE(file_exists(unreachable));
     EXPECT_TRUE(file_exists(dir.file("rec.in")));
