@@ -38,18 +38,20 @@ static void write_line(const char *line, size_t length)
     }
 }
 
-// Formats into line, or into a buffer of the message's own size when it does
-// not fit there, and writes it with its newline. The newline takes the place
-// of the terminating NUL.
-static void write_message(char *line, size_t size, const char *format, va_list args)
+// Formats the message into the usual line, or into a buffer of its own size
+// when it does not fit there, and writes it with its newline. The newline
+// takes the place of the terminating NUL.
+static void write_message(const char *format, va_list args)
 {
+    char usual_line[LOG_LINE_SIZE];
+    char *line = usual_line;
     int error = errno; // for a %m in the second formatting
     va_list again;
     va_copy(again, args);
-    int formatted = vsnprintf(line, size, format, args);
+    int formatted = vsnprintf(usual_line, sizeof usual_line, format, args);
     size_t length = formatted > 0 ? static_cast<size_t>(formatted) : 0;
     char *long_line = nullptr;
-    if (length >= size) {
+    if (length >= sizeof usual_line) {
         long_line = static_cast<char *>(malloc(length + 1));
         errno = error;
         if (long_line) {
@@ -70,16 +72,13 @@ static void write_message(char *line, size_t size, const char *format, va_list a
 
 void log_message(const char *format, ...)
 {
-    char line[LOG_LINE_SIZE];
-
     va_list args;
     va_start(args, format);
     if (use_syslog) {
         vsyslog(LOG_INFO, format, args);
-        line[0] = '\n';
-        write_line(line, 1);
+        write_line("\n", 1);
     } else {
-        write_message(line, sizeof line, format, args);
+        write_message(format, args);
     }
     va_end(args);
 }
