@@ -431,6 +431,15 @@ std::vector<std::string> beside_a_bystander(const std::string &before_run, const
 
 const char *const bystander_untouched = "bystander=155"; // 128 + SIGPROF
 
+std::vector<std::string> python_parent(const std::string &setup)
+{
+    return {PYTHON3_BIN, "-c",
+            "import os, signal, sys\n"
+            "signal.signal(signal.SIGPIPE, signal.SIG_DFL)\n"
+            "signal.signal(signal.SIGXFSZ, signal.SIG_DFL)\n" +
+                setup + "\nos.execv(sys.argv[1], sys.argv[1:])\n"};
+}
+
 json finite_channel(int unit, int seed, int total, json sizes)
 {
     return {{"unit", unit},

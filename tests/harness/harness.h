@@ -126,6 +126,12 @@ RunOptions sim_options(const TempDir &dir, const json &description = nullptr);
 std::vector<std::string> beside_a_bystander(const std::string &before_run = "", const std::string &after_run = "");
 extern const char *const bystander_untouched;
 
+// A wrapper that starts the program from a Python parent which first runs
+// the given lines, to hand it a signal mask or a disposition across exec
+// (as supervisors and runtimes leak theirs). Python's own ignored SIGPIPE and
+// SIGXFSZ are put back to the default first, as most parents leave them.
+std::vector<std::string> python_parent(const std::string &setup);
+
 // A channel of the stand-in whose speech data ends by itself, unpaced, after
 // `total` bytes (0: the first call answers 0), read in calls of the sizes given.
 json finite_channel(int unit, int seed, int total, json sizes = json::array({1024}));

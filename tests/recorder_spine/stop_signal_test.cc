@@ -25,18 +25,6 @@ using harness::json;
 using harness::Process;
 using sulvet_test::calls_on;
 
-// A parent that sets up the signal state given as Python lines, then execs
-// the program. Python itself ignores SIGPIPE and SIGXFSZ, so those get their
-// default action back first, as any other parent would leave them.
-std::vector<std::string> parent_that(const std::string &setup)
-{
-    return {PYTHON3_BIN, "-c",
-            "import os, signal, sys\n"
-            "signal.signal(signal.SIGPIPE, signal.SIG_DFL)\n"
-            "signal.signal(signal.SIGXFSZ, signal.SIG_DFL)\n" +
-                setup + "\nos.execv(sys.argv[1], sys.argv[1:])\n"};
-}
-
 const char blocks_stop_signals[] =
     "signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGPIPE})";
 const char ignores_hangup[] = "signal.signal(signal.SIGHUP, signal.SIG_IGN)";
@@ -95,7 +83,7 @@ TEST(StopSignals, EachStopSignalEndsARunningRecordingInOrder)
         runs.push_back(std::make_unique<harness::RunFolder>());
         harness::RunOptions options = recording_both_lines(*runs.back());
         if (c.parent_setup != nullptr)
-            options.wrapper = parent_that(c.parent_setup);
+            options.wrapper = harness::python_parent(c.parent_setup);
         recorders.push_back(harness::start(SULVET_BIN, options));
     }
     for (size_t i = 0; i < count; i++) {
@@ -146,7 +134,7 @@ TEST(StopSignals, AHangUpIgnoredAtTheStartStaysIgnored)
 {
     harness::RunFolder run;
     harness::RunOptions options = recording_both_lines(run);
-    options.wrapper = parent_that(ignores_hangup);
+    options.wrapper = harness::python_parent(ignores_hangup);
     Process sulvet = harness::start(SULVET_BIN, options);
     ASSERT_TRUE(harness::wait_for_stdout(sulvet, prompt, harness::deadline_ms)) << sulvet.out();
 

@@ -135,11 +135,8 @@ TEST(DaemonFileSizeLimit, KillModeSignalsAndExitsNormally)
 // restarts and stops, and its boards still stop, on each stop signal.
 TEST(DaemonInheritedSignalMask, DaemonAndBoardsStillStop)
 {
-    const std::vector<std::string> with_signals_blocked = {
-        "/usr/bin/python3", "-c",
-        "import os, signal, sys\n"
-        "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])\n"
-        "os.execv(sys.argv[1], sys.argv[1:])\n"};
+    const std::vector<std::string> with_signals_blocked = harness::python_parent(
+        "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])");
     for (int stop_signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(strsignal(stop_signal));
         harness::RunFolder run;
