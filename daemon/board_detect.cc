@@ -5,8 +5,6 @@
 
 #include "board_detect.h"
 
-enum { NO_MODULE = -19, FAMILY_FOUND = 0, FAMILY_UNKNOWN = 1 };
-
 // The fixed words of the session attach and of the reset that follows it.
 enum { ATTACH_SETTING_A = 1, ATTACH_SETTING_B = 1, RESET_SETTING_A = 1, RESET_SETTING_B = 1 };
 
@@ -66,7 +64,7 @@ static int is_v34_entry(const FeatureQueryArgs *args)
 
 // The library keeps the position in the feature list; every call hands out
 // the next entry, and a call that writes nothing leaves the name empty.
-void query_v34_feature(ZolHandle module, int *value)
+int query_v34_feature(ZolHandle module, int *value)
 {
     FeatureQueryArgs args;
     for (;;) {
@@ -74,10 +72,10 @@ void query_v34_feature(ZolHandle module, int *value)
         ZolFeatureSetQuery(module, &args);
         if (is_v34_entry(&args)) {
             *value = args.feature_value;
-            return;
+            return 1;
         }
         if (args.feature_name[0] == '\0')
-            return;
+            return 1;
     }
 }
 

@@ -36,10 +36,17 @@ struct BoardFamily {
 
 ZolHandle attach_module(int module_number);
 void detach_module(ZolHandle module);
+
+// What detect_board_type makes of a module. NO_MODULE: a presence word is 0,
+// and the firmware-running flag is left alone. FAMILY_UNKNOWN: the board name
+// holds no code name, so the board type is BOARD_TYPE_UNKNOWN. A caller treats
+// every negative result as NO_MODULE.
+enum { NO_MODULE = -19, FAMILY_FOUND = 0, FAMILY_UNKNOWN = 1 };
 int detect_board_type(ZolHandle module, int module_number, int *board_type, int *firmware_running);
+
 // Sets value to the module's V34Enab value; leaves it alone when the module
-// does not report the feature.
-void query_v34_feature(ZolHandle module, int *value);
+// does not report the feature. Returns 1 either way: the outcome is in value.
+int query_v34_feature(ZolHandle module, int *value);
 
 // The first family of the table whose code name stands in the board name, or
 // null. Reads at most field_size bytes, whether or not they hold a NUL.

@@ -8,8 +8,6 @@
 #include "daemon.h"
 #include "firmware.h"
 
-int firmware_option = 0;
-
 enum { FIRST_MODULE = 2, LAST_MODULE = 127 };
 enum { IMAGE_PATH_SIZE = 256, DOWNLOAD_FAILED = -5 };
 
@@ -68,7 +66,7 @@ static void download_image(ZolHandle module, FirmwareDownloadArgs *args, const c
     ZolFirmwareDownload(module, args);
 }
 
-int download_module_firmware(ZolHandle module, const char *firmware_dir, int board_type)
+int download_module_firmware(ZolHandle module, const char *firmware_dir, int board_type, int firmware_option)
 {
     if (board_type < 0 || board_type >= FIRMWARE_TABLE_ROWS) {
         log_message("Unknown board type %d", board_type);
@@ -102,7 +100,7 @@ int download_module_firmware(ZolHandle module, const char *firmware_dir, int boa
     return 0;
 }
 
-int prepare_module(const char *firmware_dir, int module_number)
+int prepare_module(const char *firmware_dir, int module_number, int firmware_option)
 {
     ZolHandle module = attach_module(module_number);
     if (module == nullptr)
@@ -110,7 +108,9 @@ int prepare_module(const char *firmware_dir, int module_number)
 
     int board_type = BOARD_TYPE_UNKNOWN;
     int firmware_running = 0;
-    if (detect_board_type(module, module_number, &board_type, &firmware_running) < 0) {
+    // Any negative result counts as NO_MODULE: nothing answers there, and
+    // nothing is said. FAMILY_UNKNOWN shows in the board type.
+    if (detect_board_type(module, module_number, &board_type, &firmware_running) < FAMILY_FOUND) {
         detach_module(module);
         return MODULE_PREPARED;
     }
@@ -120,6 +120,8 @@ int prepare_module(const char *firmware_dir, int module_number)
         return MODULE_PREPARED;
     }
 
+    // Kept on purpose: this one line names the module in lower-case hex, as
+    // the daemon has always logged it; log readers match it as it stands.
     log_message("Module 0x%x [%d,%d]", module_number, board_type, firmware_running);
     if (firmware_running) {
         detach_module(module);
@@ -127,15 +129,15 @@ int prepare_module(const char *firmware_dir, int module_number)
     }
 
     log_message("Loading firmware for module 0x%X", module_number);
-    if (download_module_firmware(module, firmware_dir, board_type) < 0)
+    if (download_module_firmware(module, firmware_dir, board_type, firmware_option) < 0)
         log_message("Unable to load firmware on module 0x%X", module_number);
     detach_module(module);
     return MODULE_PREPARED;
 }
 
-void run_firmware_scan(const char *firmware_dir)
+void run_firmware_scan(const char *firmware_dir, int firmware_option)
 {
     zol_driver_reinit();
     for (int module_number = FIRST_MODULE; module_number <= LAST_MODULE; module_number++)
-        prepare_module(firmware_dir, module_number);
+        prepare_module(firmware_dir, module_number, firmware_option);
 }

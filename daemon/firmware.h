@@ -4,13 +4,12 @@
 
 #include "board_api.h"
 
-extern int firmware_option; // -n, passed with each PPC image download
-
 // What prepare_module reports for one module number.
 enum { MODULE_PREPARED = 1, MODULE_FIRMWARE_RUNNING = 0, MODULE_ABSENT = 2 };
 
-void run_firmware_scan(const char *firmware_dir);
-int prepare_module(const char *firmware_dir, int module_number);
-int download_module_firmware(ZolHandle module, const char *firmware_dir, int board_type);
+// firmware_option is the -n value, passed with each PPC image download.
+void run_firmware_scan(const char *firmware_dir, int firmware_option);
+int prepare_module(const char *firmware_dir, int module_number, int firmware_option);
+int download_module_firmware(ZolHandle module, const char *firmware_dir, int board_type, int firmware_option);
 
 #endif

@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include "kill_mode.h"
+#include "pid_file.h"
 
 static const int NUMBER_TEXT_SIZE = 24;
 
@@ -151,8 +152,8 @@ static void signal_process(int pid, int signal_number)
 
     int error = errno;
     char text[1024];
-    // "Permision" is spelt as the daemon has always printed it; scripts
-    // that read kill mode's output look for that text.
+    // Kept on purpose: "Permision" is spelt as the daemon has always
+    // printed it; scripts that read kill mode's output look for that text.
     if (error == EPERM)
         snprintf(text, sizeof text, "Permision denied for process %u", static_cast<unsigned>(pid));
     else if (error == ESRCH)
@@ -213,7 +214,7 @@ static void kill_from_pid_file(const char *path)
     fclose(file);
 
     if (daemon_pid == 0) {
-        // No newline, as the daemon has always printed it.
+        // Kept on purpose: no newline, as the daemon has always printed it.
         printf("Error: Invalid %s file", path);
         exit(-2);
     }

@@ -32,6 +32,7 @@ struct DaemonSettings {
     const char *verbose_output;
     const char *pid_path;
     int daemonise;
+    int firmware_option; // -n, passed with each PPC image download
 };
 
 // A closed descriptor among 0, 1 and 2 would go to the next file we open (the
@@ -49,7 +50,7 @@ static void open_standard_descriptors(void)
     }
 }
 
-// The blank line after the usage text is the daemon's own, kept on purpose.
+// Kept on purpose: the blank line after the usage text is the daemon's own.
 [[noreturn]] static void print_usage(const char *program_name)
 {
     fprintf(stderr,
@@ -66,6 +67,7 @@ static void read_options(int argc, char **argv, DaemonSettings *settings)
     settings->verbose_output = nullptr;
     settings->pid_path = DEFAULT_PID_PATH;
     settings->daemonise = 0;
+    settings->firmware_option = 0;
 
     int option;
     while ((option = getopt(argc, argv, "n:p:c:f:l:v:D")) != -1) {
@@ -76,7 +78,7 @@ static void read_options(int argc, char **argv, DaemonSettings *settings)
         case 'l': settings->ecc_log_path = optarg; break;
         case 'p': settings->pid_path = optarg; break;
         case 'v': settings->verbose_output = optarg; break;
-        case 'n': firmware_option = static_cast<int>(strtol(optarg, nullptr, 10)); break;
+        case 'n': settings->firmware_option = static_cast<int>(strtol(optarg, nullptr, 10)); break;
         case '?': print_usage(argv[0]);
         default: break;
         }
@@ -120,7 +122,7 @@ static void set_up_verbose_output(const DaemonSettings *settings)
 
 static void bring_up_boards(const DaemonSettings *settings, char **argv, char **envp)
 {
-    run_firmware_scan(settings->firmware_dir);
+    run_firmware_scan(settings->firmware_dir, settings->firmware_option);
     start_virtual_boards(settings->firmware_dir, settings->pid_path, argv, envp);
 }
 
@@ -252,6 +254,8 @@ int main(int argc, char **argv, char **envp)
     append_pid_line(settings.pid_path);
 
     int status = run_service_loop(&settings);
+    // Kept on purpose: a service that did not start leaves the pid file
+    // behind, so that kill mode can still end the virtual boards it lists.
     if (status != 0)
         return status;
     unlink(settings.pid_path);

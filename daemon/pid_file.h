@@ -5,6 +5,10 @@
 
 #include <stdio.h>
 
+// The daemon writes here unless -p names another file; kill mode reads it
+// when no file is named.
+#define DEFAULT_PID_PATH "/var/run/tarvold.pid"
+
 // Opens the pid file with the stream mode ("w" or "a"); logs and returns null
 // when it cannot be opened.
 FILE *open_pid_file(const char *path, const char *mode);

@@ -35,40 +35,45 @@ std::vector<DetectCase> detect_cases()
 {
     const std::string a225(225, 'A');
     return {
-        {"merodan", module_named("KQ4800 MERODAN", v34(1)), 0, 0, 0, 0},
-        {"orvelline", module_named("ORVELLINE"), 0, 1, 0, 0},
-        {"castov", module_named("KQ CASTOV 2"), 0, 2, 0, 0},
-        {"talverin without feature", module_named("KQ4810 TALVERIN"), 0, 3, 0, 1},
-        {"talverin v34 0", module_named("KQ4810 TALVERIN", v34(0)), 0, 3, 0, 1},
-        {"talverin v34 1", module_named("KQ4810 TALVERIN", v34(1)), 0, 4, 0, 1},
-        {"prello", module_named("PRELLO"), 0, 21, 0, 0},
-        {"dunval", module_named("DUNVAL"), 0, 22, 0, 0},
-        {"golvar without feature", module_named("KQ4862 GOLVAR"), 0, 6, 0, 1},
-        {"golvar v34 0", module_named("KQ4862 GOLVAR", v34(0)), 0, 6, 0, 1},
-        {"golvar v34 1", module_named("KQ4862 GOLVAR", v34(1)), 0, 5, 0, 1},
-        {"golvar v34 2", module_named("KQ4862 GOLVAR", v34(2)), 0, 5, 0, 1},
-        {"golvar v34 -1", module_named("KQ4862 GOLVAR", v34(-1)), 0, 5, 0, 1},
-        {"zebk", module_named("ZEBK"), 0, 7, 0, 0},
-        {"fendo", module_named("FENDO", v34(1)), 0, 6, 0, 0},
-        {"virtual", module_named("VIRTUAL"), 0, 20, 0, 0},
-        {"virtual before talverin", module_named("VIRTUAL TALVERIN"), 0, 3, 0, 1},
-        {"talverin before virtual", module_named("TALVERIN VIRTUAL", v34(1)), 0, 4, 0, 1},
-        {"fendo before zebk in the text", module_named("FENDO ZEBK"), 0, 7, 0, 0},
-        {"inside a longer word", module_named("XXFENDOXX"), 0, 6, 0, 0},
-        {"lower case only", module_named("kq4810 talverin fendo", v34(1)), 1, -1, 0, 0},
-        {"mixed case", module_named("Merodan"), 1, -1, 0, 0},
-        {"empty name", module_named("", json::array(), 5), 1, -1, 1, 0},
-        {"unknown name, firmware running", module_named("KQ9999", json::array(), 2), 1, -1, 1, 0},
-        {"230 bytes without NUL", module_named(a225 + "FENDO"), 0, 6, 0, 0},
-        {"code name cut by the field end", module_named(a225 + "AAFENDO"), 1, -1, 0, 0},
-        {"one channel", module_named("CASTOV", json::array(), 1), 0, 2, 0, 0},
-        {"two channels", module_named("CASTOV", json::array(), 2), 0, 2, 1, 0},
-        {"channel count 4294967295", module_named("CASTOV", json::array(), 4294967295ull), 0, 2, 1, 0},
-        {"running with type 21", module_named("PRELLO", json::array(), 24), 0, 21, 1, 0},
-        {"presence_a 0", json{{"presence_a", 0}, {"presence_b", 1}, {"board_name", "CASTOV"}}, -19, -1, 77, 0},
-        {"presence_b 0", json{{"presence_a", 1}, {"presence_b", 0}, {"board_name", "CASTOV"}}, -19, -1, 77, 0},
-        {"both presence words 0", json{{"presence_a", 0}, {"presence_b", 0}, {"board_name", "CASTOV"}}, -19, -1, 77,
-         0},
+        {"merodan", module_named("KQ4800 MERODAN", v34(1)), FAMILY_FOUND, BOARD_TYPE_MERODAN, 0, 0},
+        {"orvelline", module_named("ORVELLINE"), FAMILY_FOUND, BOARD_TYPE_ORVELLINE, 0, 0},
+        {"castov", module_named("KQ CASTOV 2"), FAMILY_FOUND, BOARD_TYPE_CASTOV, 0, 0},
+        {"talverin without feature", module_named("KQ4810 TALVERIN"), FAMILY_FOUND, BOARD_TYPE_TALVERIN, 0, 1},
+        {"talverin v34 0", module_named("KQ4810 TALVERIN", v34(0)), FAMILY_FOUND, BOARD_TYPE_TALVERIN, 0, 1},
+        {"talverin v34 1", module_named("KQ4810 TALVERIN", v34(1)), FAMILY_FOUND, BOARD_TYPE_TALVERIN_V34, 0, 1},
+        {"prello", module_named("PRELLO"), FAMILY_FOUND, BOARD_TYPE_PRELLO, 0, 0},
+        {"dunval", module_named("DUNVAL"), FAMILY_FOUND, BOARD_TYPE_DUNVAL, 0, 0},
+        {"golvar without feature", module_named("KQ4862 GOLVAR"), FAMILY_FOUND, BOARD_TYPE_GOLVAR, 0, 1},
+        {"golvar v34 0", module_named("KQ4862 GOLVAR", v34(0)), FAMILY_FOUND, BOARD_TYPE_GOLVAR, 0, 1},
+        {"golvar v34 1", module_named("KQ4862 GOLVAR", v34(1)), FAMILY_FOUND, BOARD_TYPE_GOLVAR_V34, 0, 1},
+        {"golvar v34 2", module_named("KQ4862 GOLVAR", v34(2)), FAMILY_FOUND, BOARD_TYPE_GOLVAR_V34, 0, 1},
+        {"golvar v34 -1", module_named("KQ4862 GOLVAR", v34(-1)), FAMILY_FOUND, BOARD_TYPE_GOLVAR_V34, 0, 1},
+        {"zebk", module_named("ZEBK"), FAMILY_FOUND, BOARD_TYPE_ZEBK, 0, 0},
+        {"fendo", module_named("FENDO", v34(1)), FAMILY_FOUND, BOARD_TYPE_GOLVAR, 0, 0},
+        {"virtual", module_named("VIRTUAL"), FAMILY_FOUND, BOARD_TYPE_VIRTUAL, 0, 0},
+        {"virtual before talverin", module_named("VIRTUAL TALVERIN"), FAMILY_FOUND, BOARD_TYPE_TALVERIN, 0, 1},
+        {"talverin before virtual", module_named("TALVERIN VIRTUAL", v34(1)),
+         FAMILY_FOUND, BOARD_TYPE_TALVERIN_V34, 0, 1},
+        {"fendo before zebk in the text", module_named("FENDO ZEBK"), FAMILY_FOUND, BOARD_TYPE_ZEBK, 0, 0},
+        {"inside a longer word", module_named("XXFENDOXX"), FAMILY_FOUND, BOARD_TYPE_GOLVAR, 0, 0},
+        {"lower case only", module_named("kq4810 talverin fendo", v34(1)), FAMILY_UNKNOWN, BOARD_TYPE_UNKNOWN, 0, 0},
+        {"mixed case", module_named("Merodan"), FAMILY_UNKNOWN, BOARD_TYPE_UNKNOWN, 0, 0},
+        {"empty name", module_named("", json::array(), 5), FAMILY_UNKNOWN, BOARD_TYPE_UNKNOWN, 1, 0},
+        {"unknown name, firmware running", module_named("KQ9999", json::array(), 2),
+         FAMILY_UNKNOWN, BOARD_TYPE_UNKNOWN, 1, 0},
+        {"230 bytes without NUL", module_named(a225 + "FENDO"), FAMILY_FOUND, BOARD_TYPE_GOLVAR, 0, 0},
+        {"code name cut by the field end", module_named(a225 + "AAFENDO"), FAMILY_UNKNOWN, BOARD_TYPE_UNKNOWN, 0, 0},
+        {"one channel", module_named("CASTOV", json::array(), 1), FAMILY_FOUND, BOARD_TYPE_CASTOV, 0, 0},
+        {"two channels", module_named("CASTOV", json::array(), 2), FAMILY_FOUND, BOARD_TYPE_CASTOV, 1, 0},
+        {"channel count 4294967295", module_named("CASTOV", json::array(), 4294967295ull),
+         FAMILY_FOUND, BOARD_TYPE_CASTOV, 1, 0},
+        {"running with type 21", module_named("PRELLO", json::array(), 24), FAMILY_FOUND, BOARD_TYPE_PRELLO, 1, 0},
+        {"presence_a 0", json{{"presence_a", 0}, {"presence_b", 1}, {"board_name", "CASTOV"}},
+         NO_MODULE, BOARD_TYPE_UNKNOWN, 77, 0},
+        {"presence_b 0", json{{"presence_a", 1}, {"presence_b", 0}, {"board_name", "CASTOV"}},
+         NO_MODULE, BOARD_TYPE_UNKNOWN, 77, 0},
+        {"both presence words 0", json{{"presence_a", 0}, {"presence_b", 0}, {"board_name", "CASTOV"}},
+         NO_MODULE, BOARD_TYPE_UNKNOWN, 77, 0},
     };
 }
 
@@ -163,7 +168,7 @@ TEST_F(BoardDetect, FeatureWalk)
         ASSERT_NE(module, nullptr);
         const size_t before = calls("ZolFeatureSetQuery").size();
         int value = 42;
-        query_v34_feature(module, &value);
+        EXPECT_EQ(query_v34_feature(module, &value), 1) << "the outcome is in the value alone";
         EXPECT_EQ(value, c.value);
         const std::vector<json> queries = calls("ZolFeatureSetQuery");
         ASSERT_EQ(queries.size() - before, c.calls);
@@ -180,7 +185,7 @@ TEST_F(BoardDetect, AttachResetAndDetachRecords)
     ZolHandle module = attach_module(300);
     ASSERT_NE(module, nullptr);
     int board_type = 0, firmware_running = 0;
-    EXPECT_EQ(detect_board_type(module, 300, &board_type, &firmware_running), 0);
+    EXPECT_EQ(detect_board_type(module, 300, &board_type, &firmware_running), FAMILY_FOUND);
     detach_module(module);
 
     const std::vector<json> entries = journal();

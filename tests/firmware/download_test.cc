@@ -19,16 +19,15 @@ namespace {
 
 class Download : public harness::InProcessStandIn {
 protected:
-    void TearDown() override { firmware_option = 0; }
-
     // Downloads one board type's images to a module that loads everything.
-    lines download(const std::string &firmware_dir, int board_type, int expected_result)
+    lines download(const std::string &firmware_dir, int board_type, int expected_result, int firmware_option = 0)
     {
         use({{"modules", {{"2", module_named("MERODAN")}}}});
         ZolHandle module = attach_module(2);
         EXPECT_NE(module, nullptr);
         lines logged = logged_lines([&] {
-            EXPECT_EQ(download_module_firmware(module, firmware_dir.c_str(), board_type), expected_result);
+            EXPECT_EQ(download_module_firmware(module, firmware_dir.c_str(), board_type, firmware_option),
+                      expected_result);
         });
         detach_module(module);
         return logged;
@@ -54,7 +53,7 @@ TEST_F(Download, ImagesOfEachBoardType)
         SCOPED_TRACE("board type " + std::to_string(board_type));
         const size_t before = calls("ZolFirmwareDownload").size();
         const std::string dsp_path = std::string("/fw/") + dsp_images[board_type];
-        lines logged = logged_lines([&] { EXPECT_EQ(download_module_firmware(module, "/fw", board_type), 0); });
+        lines logged = logged_lines([&] { EXPECT_EQ(download_module_firmware(module, "/fw", board_type, 0), 0); });
         EXPECT_EQ(logged, (lines{"Loading PPC firmware [" + std::to_string(board_type) + "] from /fw/cp.bin",
                                  "Loading DSP firmware [" + std::to_string(board_type) + "] from " + dsp_path}));
         std::vector<std::string> paths = image_paths();
@@ -66,8 +65,7 @@ TEST_F(Download, ImagesOfEachBoardType)
 
 TEST_F(Download, PpcThenDspRequest)
 {
-    firmware_option = 9;
-    download("/fw", 3, 0);
+    download("/fw", BOARD_TYPE_TALVERIN, 0, 9);
 
     const std::vector<json> requests = calls("ZolFirmwareDownload");
     ASSERT_EQ(requests.size(), 2u);
@@ -145,37 +143,40 @@ TEST_F(Download, PrepareModuleOutcomes)
     const json absent = {{"attach", false}};
     const json no_presence = {{"attach", true}, {"presence_a", 1}, {"presence_b", 0}, {"board_name", "CASTOV"}};
     const PrepareCase cases[] = {
-        {"no module", 0x1a, absent, 2, {}, 0},
-        {"no module, not listed", 0x1b, nullptr, 2, {}, 0},
-        {"detection fails", 0x1c, no_presence, 1, {}, 0},
-        {"family not recognised", 0x1d, module_named("KQ9999"), 1, {"unknown mod_type: -1"}, 0},
-        {"firmware already running", 0x1e, module_named("CASTOV", json::array(), 24), 0,
+        {"no module", 0x1a, absent, MODULE_ABSENT, {}, 0},
+        {"no module, not listed", 0x1b, nullptr, MODULE_ABSENT, {}, 0},
+        {"detection fails", 0x1c, no_presence, MODULE_PREPARED, {}, 0},
+        {"family not recognised", 0x1d, module_named("KQ9999"), MODULE_PREPARED, {"unknown mod_type: -1"}, 0},
+        {"firmware already running", 0x1e, module_named("CASTOV", json::array(), 24), MODULE_FIRMWARE_RUNNING,
          {"Module 0x1e [2,1]"}, 0},
-        {"running, type 22", 0x1f, module_named("DUNVAL", json::array(), 2), 0, {"Module 0x1f [22,1]"}, 0},
+        {"running, type 22", 0x1f, module_named("DUNVAL", json::array(), 2), MODULE_FIRMWARE_RUNNING,
+         {"Module 0x1f [22,1]"}, 0},
         {"both images loaded", 0x2a,
          module_named("KQ4810 TALVERIN", json::array({{{"name", "V34Enab"}, {"value", 1}}})),
-         1,
+         MODULE_PREPARED,
          {"Module 0x2a [4,0]", "Loading firmware for module 0x2A", "Loading PPC firmware [4] from /fw/cp.bin",
           "Loading DSP firmware [4] from /fw/dsp4800_v34.hex"},
          2},
-        {"PPC download failed", 0x3b, module_named("MERODAN", json::array(), 0, outcome(3, 8)), 1,
+        {"PPC download failed", 0x3b, module_named("MERODAN", json::array(), 0, outcome(3, 8)),
+         MODULE_PREPARED,
          {"Module 0x3b [0,0]", "Loading firmware for module 0x3B", "Loading PPC firmware [0] from /fw/cp.bin",
           "Unable to load PPC firmware (status:3, line_status:8)", "Unable to load firmware on module 0x3B"},
          1},
-        {"DSP download failed", 0x4c, module_named("GOLVAR", json::array(), 0, outcome(0), outcome(-2, 11)), 1,
+        {"DSP download failed", 0x4c, module_named("GOLVAR", json::array(), 0, outcome(0), outcome(-2, 11)),
+         MODULE_PREPARED,
          {"Module 0x4c [6,0]", "Loading firmware for module 0x4C", "Loading PPC firmware [6] from /fw/cp.bin",
           "Loading DSP firmware [6] from /fw/dsp4862_ud.hex", "Unable to load DSP firmware (status:-2, line_status:11)",
           "Unable to load firmware on module 0x4C"},
          2},
-        {"type 20 not running", 0x5d, module_named("VIRTUAL"), 1,
+        {"type 20 not running", 0x5d, module_named("VIRTUAL"), MODULE_PREPARED,
          {"Module 0x5d [20,0]", "Loading firmware for module 0x5D", "Unknown board type 20",
           "Unable to load firmware on module 0x5D"},
          0},
-        {"type 21 not running", 0x6e, module_named("PRELLO"), 1,
+        {"type 21 not running", 0x6e, module_named("PRELLO"), MODULE_PREPARED,
          {"Module 0x6e [21,0]", "Loading firmware for module 0x6E", "Unknown board type 21",
           "Unable to load firmware on module 0x6E"},
          0},
-        {"type 22 not running", 0x7f, module_named("DUNVAL"), 1,
+        {"type 22 not running", 0x7f, module_named("DUNVAL"), MODULE_PREPARED,
          {"Module 0x7f [22,0]", "Loading firmware for module 0x7F", "Unknown board type 22",
           "Unable to load firmware on module 0x7F"},
          0},
@@ -189,7 +190,7 @@ TEST_F(Download, PrepareModuleOutcomes)
     for (const PrepareCase &c : cases) {
         SCOPED_TRACE(c.label);
         const size_t before = journal().size();
-        lines logged = logged_lines([&] { EXPECT_EQ(prepare_module("/fw", c.module_number), c.result); });
+        lines logged = logged_lines([&] { EXPECT_EQ(prepare_module("/fw", c.module_number, 0), c.result); });
         EXPECT_EQ(logged, c.logged);
 
         std::vector<json> entries = journal();
@@ -197,7 +198,7 @@ TEST_F(Download, PrepareModuleOutcomes)
         ASSERT_FALSE(entries.empty());
         EXPECT_EQ(entries.front()["fn"], "ZolSessionAttach");
         EXPECT_EQ(harness::calls(entries, "ZolFirmwareDownload").size(), c.downloads);
-        if (c.result == 2) {
+        if (c.result == MODULE_ABSENT) {
             EXPECT_EQ(entries.size(), 1u) << "an absent module gets no further call";
         } else {
             EXPECT_EQ(harness::calls(entries, "ZolSessionDetach").size(), 1u);
