@@ -36,7 +36,27 @@ static bool copy_environment(char **envp)
     return true;
 }
 
-char *find_title_end(char **argv, char **envp)
+// The title may only go where the argument and environment strings lie back
+// to back from the first argument on, as the kernel places them at exec: if
+// each string lies within the area and together they fill it, they tile it
+// and nothing else shares it. A program that moved a string elsewhere would
+// otherwise have us write over memory that is not theirs.
+static bool strings_fill_area(char **argv, char **envp, const char *end)
+{
+    size_t total = 0;
+    char **const vectors[] = {argv, envp};
+    for (char **vector : vectors) {
+        for (char **string = vector; *string; string++) {
+            size_t length = strlen(*string);
+            if (*string < argv[0] || *string + length > end)
+                return false;
+            total += length + 1;
+        }
+    }
+    return total == static_cast<size_t>(end - argv[0]) + 1;
+}
+
+static char *last_string_end(char **argv, char **envp)
 {
     if (envp[0]) {
         char **last = envp;
@@ -54,6 +74,14 @@ char *find_title_end(char **argv, char **envp)
     return end;
 }
 
+char *find_title_end(char **argv, char **envp)
+{
+    char *end = last_string_end(argv, envp);
+    if (!argv[0] || !end || !strings_fill_area(argv, envp, end))
+        return nullptr;
+    return end;
+}
+
 bool init_process_title(char **argv, char **envp)
 {
     // Without a copy the title stays unset, and the listing keeps the
@@ -68,6 +96,9 @@ bool init_process_title(char **argv, char **envp)
 void set_process_title(const char *format, ...)
 {
     char *area = title_argv[0];
+    // Kept on purpose: the room is the area's length less 2, so a title
+    // stops three characters short of the NUL at title_end, where the
+    // daemon's titles have always been cut.
     long room = static_cast<long>(title_end - area) - 2;
 
     memset(title_buffer, 0, sizeof title_buffer);

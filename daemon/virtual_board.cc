@@ -42,6 +42,8 @@ static bool read_module_entry(const char *entry, int *module_number)
 static void set_up_child(int module_number, char **argv, char **envp)
 {
     if (init_process_title(argv, envp))
+        // Kept on purpose: "%0X" pads nothing (no width follows the 0); it
+        // prints as "%X" and is the title process listings have always shown.
         set_process_title("tarvold: KQ260 Virtual Board 0x%0X", module_number);
 }
 
@@ -121,6 +123,8 @@ void run_virtual_board(const char *library_path, int module_number, int start_se
     memset(&args, 0, sizeof args);
     board_stop(&args);
     args.result_text[sizeof args.result_text - 1] = '\0';
+    // Kept on purpose: the stop line gives the result in lower-case hex,
+    // unlike the start's "[%X]", as the boards have always logged it.
     log_message("Virtual Board 0x%X Stop: [%x] %s", module_number, args.result_code, args.result_text);
     log_message("Closing Virtual Board");
     dlclose(library);

@@ -3,6 +3,7 @@
 // (the sanitizers do not watch a process's real string area).
 #include <string.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,29 @@ TEST(FindTitleEnd, WithoutEnvironmentTakesTheArgumentLastInMemory)
     set_process_title("tarvold: KQ260 Virtual Board 0x%0X", 65);
     EXPECT_EQ(area_text(block), "tarvold: KQ260 Vi\0\0\0\0"s);
     expect_guards_intact(block);
+}
+
+// A program may point a slot at a string of its own: the stretch from the
+// first argument then holds memory that is not the strings', or strings
+// that a slot no longer names, and no title may go there.
+TEST(FindTitleEnd, StringsThatDoNotLieBackToBackGiveNoArea)
+{
+    struct LayoutCase {
+        const char *label;
+        std::function<void(StringBlock &, char *outside)> change;
+    };
+    const LayoutCase cases[] = {
+        {"an environment string elsewhere", [](StringBlock &b, char *outside) { b.envp[1] = outside; }},
+        {"an argument string elsewhere", [](StringBlock &b, char *outside) { b.argv[1] = outside; }},
+        {"two slots on one string", [](StringBlock &b, char *) { b.argv[1] = b.argv[2]; }},
+    };
+    for (const LayoutCase &c : cases) {
+        SCOPED_TRACE(c.label);
+        StringBlock block = make_block({"tarvold", "-f", "/fw"}, {"A=1", "B=2"});
+        char outside[] = "B=2";
+        c.change(block, outside);
+        EXPECT_EQ(find_title_end(block.argv.data(), block.envp.data()), nullptr);
+    }
 }
 
 } // namespace
