@@ -35,9 +35,9 @@ void report_module_channels(int module_number)
     // number in the record.
     ZolModuleInfo(nullptr, &info);
 
-    // No newline here, and kept so on purpose: the report line below
-    // finishes this output line, so a failed query still shows what the
-    // record came back with.
+    // Kept on purpose: no newline here. The report line below finishes this
+    // output line, so a failed query still shows what the record came back
+    // with.
     if (info.status != 0) {
         printf("ZolModuleInfo:ERROR %s", board_error_text(nullptr, &info));
         failure_reported = 1;
@@ -66,9 +66,9 @@ static void reset_line(ZolHandle line, int channel_number, const char *reset_tex
     session.reset_text = reset_text;
 
     // The library answers a reset with 0 or a negative code on success; only a
-    // positive code and exactly -1 mean the reset did not happen. Both failure
-    // lines end without a newline, as the recorder has always printed them:
-    // the next line of output continues them.
+    // positive code and exactly -1 mean the reset did not happen.
+    // Kept on purpose: both failure lines end without a newline, as the
+    // recorder has always printed them; the next line of output continues them.
     int result = ZolLineReset(line, &session);
     int reset_status = session.reset_status;
 

@@ -14,9 +14,9 @@
 
 #include "recorder.h"
 
-// The recording files are named in a buffer of 1024 bytes; a longer name would
+// The recording files are named in the recording buffer; a longer name would
 // be cut there and record into another file.
-static const size_t recording_name_limit = 1023;
+static const size_t recording_name_limit = RECORDING_BUFFER_SIZE - 1;
 static const char longest_ending[] = ".out";
 
 struct RunSettings {
@@ -25,14 +25,20 @@ struct RunSettings {
     char *pid_path;           // own copy of -p; null: the default path
     int module_number;
     int time_slot;
-    int inbound_channel;      // -1: no inbound channel
-    int outbound_channel;     // -1: no outbound channel
+    int inbound_channel;      // NO_CHANNEL: none
+    int outbound_channel;     // NO_CHANNEL: none
     char *reset_text;         // own copy of -f; null: none
     const char *base_name;
 };
 
+// -i and -o of -1, or none, ask for no channel in that direction.
+static const int NO_CHANNEL = -1;
+// The module and the time slot of a run that names none.
+static const int NO_MODULE_GIVEN = -1, NO_TIME_SLOT_GIVEN = -1;
+
 // Static so that the copies stay reachable for the whole run.
-static RunSettings settings = {nullptr, 0, nullptr, -1, -1, -1, -1, nullptr, nullptr};
+static RunSettings settings = {nullptr, 0, nullptr, NO_MODULE_GIVEN, NO_TIME_SLOT_GIVEN,
+                               NO_CHANNEL, NO_CHANNEL, nullptr, nullptr};
 
 static const char default_pid_path[] = "/var/run/sulvet.pid";
 
@@ -54,15 +60,20 @@ static void open_standard_descriptors(void)
     }
 }
 
-// The library checks these against its own version before the first call.
+// The board API version the recorder was built for, in the library's three
+// words; the library checks them against its own before the first call.
+static const int API_VERSION_COMPILED = 2706100;
+static const int API_VERSION_BUILD = 506100;
+static const int API_VERSION_AUTO = 90;
+
 static void set_api_versions(void)
 {
-    _zol_api_ver_compiled = 2706100;
-    _zol_api_ver_bld_comp = 506100;
-    _zol_api_ver_auto_comp = 90;
+    _zol_api_ver_compiled = API_VERSION_COMPILED;
+    _zol_api_ver_bld_comp = API_VERSION_BUILD;
+    _zol_api_ver_auto_comp = API_VERSION_AUTO;
 }
 
-// No check on purpose: text without leading digits reads as 0.
+// Kept on purpose: no check; text without leading digits reads as 0.
 static int read_number(const char *text)
 {
     return static_cast<int>(strtol(text, nullptr, 10));
@@ -176,6 +187,8 @@ static void write_pid_file(const char *path)
 
 // False when the switch failed: recording on as the superuser after a failed
 // privilege drop would create the recording files with the wrong owner.
+// Kept on purpose: only the user id changes; the group and the supplementary
+// groups stay those the recorder was started with, as it has always run.
 static bool switch_user(int user_id)
 {
     if (user_id == 0)
@@ -198,11 +211,11 @@ static int run_recording(void)
     // the outbound lookup walks the switch as the inbound connection left it.
     ZolHandle inbound = nullptr;
     ZolHandle outbound = nullptr;
-    if (settings.inbound_channel != -1) {
+    if (settings.inbound_channel != NO_CHANNEL) {
         inbound = open_channel(settings.inbound_channel, settings.reset_text);
         connect_slot_to_channel(inbound, settings.time_slot, DIRECTION_INBOUND);
     }
-    if (settings.outbound_channel != -1) {
+    if (settings.outbound_channel != NO_CHANNEL) {
         outbound = open_channel(settings.outbound_channel, settings.reset_text);
         connect_slot_to_channel(outbound, settings.time_slot, DIRECTION_OUTBOUND);
     }
@@ -232,6 +245,8 @@ int main(int argc, char **argv)
     // The progress lines are read while the recording runs, often through a pipe.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
+    // Kept on purpose: a rejected option ends with status 0, as the recorder
+    // has always ended; scripts that run it may rely on that.
     if (!read_options(argc, argv))
         return 0;
 

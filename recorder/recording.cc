@@ -11,10 +11,11 @@
 
 #include "recorder.h"
 
-enum { RECORDING_BUFFER_SIZE = 1024 };
-
 volatile sig_atomic_t keep_recording = 1;
 
+// Kept on purpose: the drain's record lives in static storage, not on the
+// stack, as the recorder has always handed it over: a library that holds on
+// to its address after a call still finds the record there.
 static ReceivePacketArgs receive_packet;
 
 // One direction of the recording. A direction without a line takes no part at
@@ -220,6 +221,8 @@ void record_channels(ZolHandle inbound, ZolHandle outbound, const char *base_nam
         fill_record(&record, buffer);
         mark_line_recording(inbound);
         mark_line_recording(outbound);
+        // Kept on purpose: the doubled blanks and the marks are the prompt
+        // as operators and their scripts know it.
         puts("PRESS  ^C  TO STOP RECORDING!!!");
         run_recording_passes(directions, &record, buffer, base_name);
     }

@@ -30,8 +30,9 @@ bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel)
             return true;
         }
     }
-    // The spelling and the missing newline are the recorder's output as it
-    // has always been, kept on purpose: the not-found line below ends it.
+    // Kept on purpose: the spelling, the leading blank and the missing
+    // newline are the recorder's output as it has always been; the
+    // not-found line below ends it.
     if (result < 0)
         printf(" %s: ERROR finding Connecitions to the target: %s", board_error_text(line, &connection),
                "ZolCallSWGetConns");
@@ -40,11 +41,12 @@ bool find_slot_connection(ZolHandle line, int time_slot, int *source_channel)
     return false;
 }
 
-void connect_slot_to_channel(ZolHandle line, int time_slot, bool outbound)
+void connect_slot_to_channel(ZolHandle line, int time_slot, int32_t direction)
 {
     if (!line)
         return;
     print_line_addresses(line);
+    bool outbound = direction != DIRECTION_INBOUND;
 
     SwitchConnectionArgs request;
     memset(&request, 0, sizeof request);
@@ -66,6 +68,8 @@ void connect_slot_to_channel(ZolHandle line, int time_slot, bool outbound)
 
     printf("Channel [%02d] Recording %s slot %d to channel %d\n", ZolLineUnitGet(line),
            outbound ? "OUTBOUND" : "INBOUND", request.source_slot, request.destination_channel);
+    // Kept on purpose: the leading blank of the error line, here and at the
+    // break below, is the recorder's output as it has always been.
     if (ZolCallSWConnect(line, &request) < 0) {
         printf(" %s: ERROR connecting to the target: %s\n", board_error_text(line, &request),
                "ZolCallSWConnect");
@@ -83,6 +87,7 @@ void disconnect_channel(ZolHandle line)
     // The zero-filled record, without endpoints, asks for a break (SWITCH_BREAK).
     SwitchConnectionArgs request;
     memset(&request, 0, sizeof request);
+    // Kept on purpose: the leading blank, as at the connection.
     if (ZolCallSWConnect(line, &request) < 0) {
         printf(" %s: ERROR disconnecting the target: %s\n", board_error_text(line, &request),
                "ZolCallSWConnect");
