@@ -95,9 +95,9 @@ int ZolCallCtrlInit(CallCtrlInitArgs *args)
     if (state.call_ctrl_starts < description.call_ctrl.size())
         outcome = description.call_ctrl[state.call_ctrl_starts];
     else
-        outcome.result = readable(config) ? 0 : -5;
+        outcome.result = readable(config) ? 0 : c::no_valid_configuration;
     ++state.call_ctrl_starts;
-    if (outcome.result != 0 && outcome.result != -5) {
+    if (outcome.result != 0 && outcome.result != c::no_valid_configuration) {
         set_i32(args, c::error_detail_a, outcome.detail_a);
         set_i32(args, c::error_detail_b, outcome.detail_b);
     }

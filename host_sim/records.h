@@ -39,6 +39,8 @@ using Fields = std::vector<Field>;
 // record must be zero.
 namespace call_ctrl_init {
 constexpr size_t size = 1838;
+// The start's result when the configuration holds nothing it can use.
+constexpr int32_t no_valid_configuration = -5;
 // The stand-in's mark in the first four bytes: see ZolCallCtrlInit.
 constexpr Field library_mark{"library_mark", 0, 4, Kind::i32};
 constexpr Field error_detail_a{"error_detail_a", 294, 4, Kind::i32},
@@ -88,6 +90,8 @@ constexpr Field source_type{"source_type", 16, 4, Kind::i32}, source_channel{"so
     destination_channel{"destination_channel", 40, 4, Kind::i32},
     destination_aux{"destination_aux", 44, 4, Kind::i32}, destination_slot{"destination_slot", 48, 4, Kind::i32},
     connect_flag{"connect_flag", 52, 4, Kind::i32};
+// What ZolCallSWConnect does by the connect flag; any other flag is refused.
+constexpr int32_t flag_break = 0, flag_connect = 1;
 // A connection's eight endpoint words, in record order: what a lookup writes
 // and a connect reads, and the names a board description gives them.
 constexpr size_t endpoint_count = 8;

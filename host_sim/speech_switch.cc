@@ -137,7 +137,7 @@ int ZolCallSWConnect(ZolHandle line, SwitchConnectionArgs *args)
     const ChannelDesc *desc = channel_of(find_handle(line));
     if (!desc)
         return finish(entry, -1);
-    int result = flag == 1 ? desc->connect_result : flag == 0 ? desc->break_result : -1;
+    int result = flag == s::flag_connect ? desc->connect_result : flag == s::flag_break ? desc->break_result : -1;
     if (result < 0)
         record_failure(args, desc->error_text);
     return finish(entry, result);
