@@ -171,7 +171,8 @@ struct RunFolder {
 // limit reaches, into the files that the test reads. The wrapper goes ahead
 // of any wrapper already given. What the program writes last can land a
 // moment after it has ended: once it has, wait for such text with
-// wait_for_file_text.
+// wait_for_file_text. (A sanitizer build run by the emulator cannot start
+// under a limit of a few bytes: see tiny_file_size_limit.)
 void limit_own_files(RunOptions &options, const RunFolder &run, long long bytes);
 
 // Runs programs of this build as another user (user and group id the same,

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 
 using harness::json;
@@ -247,6 +248,7 @@ TEST(DaemonPidLines, ALineThatCannotBeWrittenIsReported)
 // finds no cut number in it to signal. The limit meets the pid file alone.
 TEST(DaemonPidLines, ALineCutByTheFileSizeLimitLeavesNothingOfIt)
 {
+    SKIP_UNDER_EMULATION_WITH_SANITIZERS(harness::tiny_file_size_limit);
     enum class CutLine { board, daemon };
     struct CutLineCase {
         const char *label;
