@@ -17,9 +17,9 @@ void handle_daemon_signal(int signal_number)
 }
 
 // A mask blocked by the parent survives exec: a handler for a signal that
-// stays blocked would never run. Let in, a request that was pending is taken
-// at once, in this process; one left pending across the daemonising fork
-// would be lost, since the child does not inherit it.
+// stays blocked would never run. Once let in, a request that was pending is
+// taken at once, in this process; left pending across the daemonising fork,
+// it would be lost, since the child does not inherit it.
 void catch_daemon_signal(int signal_number)
 {
     signal(signal_number, handle_daemon_signal);
