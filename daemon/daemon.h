@@ -15,5 +15,7 @@ void log_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 extern volatile sig_atomic_t restart_requested;
 extern volatile sig_atomic_t keep_running;
 void handle_daemon_signal(int signal_number);
+// Installs handle_daemon_signal for the signal and unblocks it.
+void catch_daemon_signal(int signal_number);
 
 #endif

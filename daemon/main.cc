@@ -126,11 +126,13 @@ static void bring_up_boards(const DaemonSettings *settings, char **argv, char **
     start_virtual_boards(settings->firmware_dir, settings->pid_path, argv, envp);
 }
 
+// Unblocked as well: a stop asked for during the start-up, while a parent's
+// mask kept it pending, is taken here, before the daemonising fork.
 static void install_signal_handlers(void)
 {
-    signal(SIGTERM, handle_daemon_signal);
-    signal(SIGINT, handle_daemon_signal);
-    signal(SIGHUP, handle_daemon_signal);
+    catch_daemon_signal(SIGTERM);
+    catch_daemon_signal(SIGINT);
+    catch_daemon_signal(SIGHUP);
 }
 
 // Forks the daemon off; only the child returns, logging to syslog from then on.

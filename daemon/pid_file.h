@@ -13,8 +13,9 @@
 // when it cannot be opened.
 FILE *open_pid_file(const char *path, const char *mode);
 
-// Writes one line and flushes it at once, so that it stands in the file
-// before the next fork. A line that does not reach the file is logged.
+// Writes one line at the end of the file and flushes it at once, so that it
+// stands in the file before the next fork. A line that does not all reach
+// the file is logged, and nothing of it stays, in the file or the stream.
 void write_pid_line(FILE *pid_file, const char *path, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 

@@ -82,13 +82,8 @@ static void *open_virtual_board_library(const char *library_path, VirtBoardEntry
 // outlive every stop request, kill mode's included.
 static void install_stop_handlers(void)
 {
-    signal(SIGTERM, handle_daemon_signal);
-    signal(SIGINT, handle_daemon_signal);
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+    catch_daemon_signal(SIGTERM);
+    catch_daemon_signal(SIGINT);
 }
 
 void run_virtual_board(const char *library_path, int module_number, int start_setting)

@@ -178,8 +178,15 @@ static void write_pid_file(const char *path)
     char pid_text[256];
     snprintf(pid_text, sizeof pid_text, "%u\n", static_cast<unsigned>(getpid()));
     bool written = write_whole_buffer(fd, pid_text, strlen(pid_text));
-    if (!written)
+    if (!written) {
+        // The first digits of a pid would name another process: nothing of
+        // it may stay. The file was emptied at the open.
+        int write_error = errno;
+        int cut = ftruncate(fd, 0);
+        (void)cut; // where even the cut fails, the write's failure is the one to report
+        errno = write_error;
         report_pid_file_failure(path);
+    }
     // A file system may report a lost write only at the close.
     if (close(fd) != 0 && written)
         report_pid_file_failure(path);

@@ -13,6 +13,9 @@ const char *const title_limit =
 const char *const valgrind_limit = "valgrind does not run emulated programs";
 const char *const fork_limit =
     "a fork made to fail with RLIMIT_NPROC fails earlier, inside the emulator's own thread start";
+const char *const tiny_file_size_limit =
+    "the emulator hands /proc/self/maps to the sanitizer runtime through a file of its own, so a "
+    "file-size limit of a few bytes ends a sanitizer build before its main";
 
 namespace {
 
@@ -91,6 +94,15 @@ bool i386_emulated()
 {
     static const bool emulated = detect();
     return emulated;
+}
+
+bool programs_built_with_sanitizers()
+{
+#ifdef PROGRAMS_BUILT_WITH_SANITIZERS
+    return true;
+#else
+    return false;
+#endif
 }
 
 } // namespace harness

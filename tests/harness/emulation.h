@@ -13,11 +13,14 @@ namespace harness {
 
 // True when an enabled binfmt_misc entry takes this build's i386 programs.
 bool i386_emulated();
+// True when the programs under test carry the sanitizer runtime.
+bool programs_built_with_sanitizers();
 
 // The limits, in the words the skips print.
 extern const char *const title_limit;
 extern const char *const valgrind_limit;
 extern const char *const fork_limit;
+extern const char *const tiny_file_size_limit;
 
 } // namespace harness
 
@@ -25,6 +28,13 @@ extern const char *const fork_limit;
     do {                                                                                          \
         if (harness::i386_emulated())                                                             \
             GTEST_SKIP() << "i386 programs run under user-mode emulation here: " << (limit);      \
+    } while (0)
+
+// For what fails only where the emulator runs a sanitizer build.
+#define SKIP_UNDER_EMULATION_WITH_SANITIZERS(limit)                                               \
+    do {                                                                                          \
+        if (harness::programs_built_with_sanitizers())                                            \
+            SKIP_UNDER_EMULATION(limit);                                                          \
     } while (0)
 
 #endif

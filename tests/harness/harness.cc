@@ -440,6 +440,25 @@ std::vector<std::string> python_parent(const std::string &setup)
                 setup + "\nos.execv(sys.argv[1], sys.argv[1:])\n"};
 }
 
+void limit_own_files(RunOptions &options, const RunFolder &run, long long bytes)
+{
+    const std::string journal_pipe = run.dir.file("journal.fifo");
+    if (mkfifo(journal_pipe.c_str(), 0644) != 0)
+        ADD_FAILURE() << "mkfifo " << journal_pipe << ": " << strerror(errno);
+    options.env["HOST_SIM_JOURNAL"] = journal_pipe;
+    // The three copies start before prlimit, so no limit holds for them. The
+    // journal's waits in its open of the pipe until the program opens it.
+    const std::string script = "journal_pipe=$1 journal=$2 limit=$3; shift 3\n"
+                               "cat \"$journal_pipe\" >>\"$journal\" &\n"
+                               "exec 2> >(exec cat >&2)\n"
+                               "exec > >(exec cat)\n"
+                               "exec prlimit --fsize=\"$limit\" -- \"$@\"\n";
+    std::vector<std::string> wrapper = {"bash", "-c", script, "bash", journal_pipe, run.journal_path,
+                                        std::to_string(bytes)};
+    wrapper.insert(wrapper.end(), options.wrapper.begin(), options.wrapper.end());
+    options.wrapper = wrapper;
+}
+
 json finite_channel(int unit, int seed, int total, json sizes)
 {
     return {{"unit", unit},

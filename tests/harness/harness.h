@@ -163,6 +163,18 @@ struct RunFolder {
     void clear_journal() const;
 };
 
+// RLIMIT_FSIZE holds for every regular file that a process writes, its
+// stdout and stderr and the stand-in's journal as well as the files it opens
+// itself. For a limit that only those files meet, this sets up the options
+// (whose journal variable it changes) to run the program under a limit of
+// `bytes`, with stdout, stderr and the journal going through pipes, which no
+// limit reaches, into the files that the test reads. The wrapper goes ahead
+// of any wrapper already given. What the program writes last can land a
+// moment after it has ended: once it has, wait for such text with
+// wait_for_file_text. (A sanitizer build run by the emulator cannot start
+// under a limit of a few bytes: see tiny_file_size_limit.)
+void limit_own_files(RunOptions &options, const RunFolder &run, long long bytes);
+
 // Runs programs of this build as another user (user and group id the same,
 // no supplementary groups). That user may not be able to enter the checkout:
 // a clone in root's home or in a `mktemp -d` folder is mode 0700. So the

@@ -113,3 +113,26 @@ TEST(Harness, SeesWhatAProcessIsBlockedIn)
         ASSERT_TRUE(wait_exit(p, deadline_ms));
     }
 }
+
+// Under limit_own_files the limit meets a file the program writes itself,
+// while its stdout, its stderr and the journal, each longer than the limit,
+// arrive whole where the test reads them; the pid is the program's own.
+TEST(Harness, AFileSizeLimitThatOnlyTheProgramsOwnFilesMeet)
+{
+    RunFolder run;
+    const std::string own_file = run.dir.file("own");
+    RunOptions options = run.options({"-c", "trap '' XFSZ; printf 0123456789 >\"$0\" 2>/dev/null; "
+                                            "echo \"stdout of $$\"; echo 'stderr, whole' >&2; "
+                                            "echo '{\"fn\": \"probe\"}' >>\"$HOST_SIM_JOURNAL\"",
+                                      own_file});
+    limit_own_files(options, run, 4);
+    Process p = start("/bin/sh", options);
+    ASSERT_TRUE(wait_exit(p, deadline_ms));
+
+    EXPECT_EQ(p.exit_code(), 0);
+    EXPECT_EQ(read_file(own_file), "0123");
+    EXPECT_TRUE(wait_for_file_text(p.stdout_path, "stdout of " + std::to_string(p.pid) + "\n", deadline_ms))
+        << p.out();
+    EXPECT_TRUE(wait_for_file_text(p.stderr_path, "stderr, whole\n", deadline_ms)) << p.err();
+    EXPECT_TRUE(run.wait_for_calls("probe", 1));
+}

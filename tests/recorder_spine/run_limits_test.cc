@@ -1,6 +1,7 @@
 // What sulvet refuses or reports instead of going wrong quietly: a file-size
 // limit, a pid file it cannot write, a user id that is not a number, and a
 // recording file that cannot be opened next to one that could.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 #include "sulvet_run.h"
 
@@ -98,6 +100,34 @@ TEST(PidFile, APidFileThatCannotBeWrittenIsReportedAndTheRecordingRuns)
         EXPECT_EQ(harness::read_file(run.base() + ".in"), stream_bytes(1, 0, 3000));
         EXPECT_EQ(harness::read_file(run.base() + ".out"), stream_bytes(2, 0, 2000));
     }
+}
+
+// A file-size limit of one byte cuts the pid file inside the pid: the loss
+// is reported and nothing of the pid stays, while the recording goes on.
+// NAME.in is /dev/null, which no limit reaches, so the limit meets the pid
+// file alone; the file is read while the recording runs, before its removal.
+TEST(PidFile, APidCutByTheFileSizeLimitLeavesTheFileEmpty)
+{
+    SKIP_UNDER_EMULATION_WITH_SANITIZERS(harness::tiny_file_size_limit);
+    sulvet_test::SulvetRun run;
+    ASSERT_EQ(symlink("/dev/null", (run.base() + ".in").c_str()), 0);
+    json paced_line = {{"channels", {{"1", {{"unit", 1}, {"speech", {{"total", nullptr}, {"pace", true}}}}}}}};
+    harness::RunOptions options = run.sulvet_options(paced_line, {"-t", "1", "-i", "1"});
+    harness::limit_own_files(options, run, 1);
+
+    Process sulvet = harness::start(SULVET_BIN, options);
+    ASSERT_TRUE(harness::wait_for_stdout(sulvet, "Read in: ", harness::deadline_ms)) << sulvet.out();
+    EXPECT_NE(sulvet.out().find("Writing PID to " + run.pid_path() + "\nCan't write PID file " + run.pid_path() +
+                                ": File too large\n"),
+              std::string::npos)
+        << sulvet.out();
+    EXPECT_TRUE(harness::file_exists(run.pid_path()));
+    EXPECT_EQ(harness::read_file(run.pid_path()), "");
+
+    harness::send_signal(sulvet, SIGTERM);
+    ASSERT_TRUE(harness::wait_exit(sulvet, harness::deadline_ms));
+    EXPECT_EQ(sulvet.exit_code(), 1) << "signal " << sulvet.term_signal();
+    EXPECT_FALSE(harness::file_exists(run.pid_path()));
 }
 
 const char user_id_range[] = ": not a decimal number from -2147483648 to 2147483647\n";

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 
 using harness::json;
@@ -239,6 +240,63 @@ TEST(DaemonPidLines, ALineThatCannotBeWrittenIsReported)
         ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
         EXPECT_EQ(daemon.exit_code(), 0) << "signal " << daemon.term_signal();
         EXPECT_EQ(run.calls("ZolCallCtrlClose").size(), 1u);
+    }
+}
+
+// A file-size limit that falls inside a pid line: the line is reported and
+// nothing of it stays, so the file holds whole lines only, and kill mode
+// finds no cut number in it to signal. The limit meets the pid file alone.
+TEST(DaemonPidLines, ALineCutByTheFileSizeLimitLeavesNothingOfIt)
+{
+    SKIP_UNDER_EMULATION_WITH_SANITIZERS(harness::tiny_file_size_limit);
+    enum class CutLine { board, daemon };
+    struct CutLineCase {
+        const char *label;
+        CutLine cut;
+        const char *earlier; // the pid file before the run (-f makes it anew)
+        long long limit;
+    };
+    // "Virtual Board 0x41: " is 20 bytes; the earlier line below is 25.
+    const CutLineCase cases[] = {
+        {"a board line cut before its pid", CutLine::board, "", 20},
+        {"a board line cut inside its pid", CutLine::board, "", 21},
+        {"the daemon's line cut after an earlier line", CutLine::daemon, "Virtual Board 0x42: 4242\n", 26},
+    };
+    for (const CutLineCase &c : cases) {
+        SCOPED_TRACE(c.label);
+        harness::RunFolder run;
+        harness::write_file(run.pid_file, c.earlier);
+        std::vector<std::string> args = {"-c", run.config, "-p", run.pid_file};
+        if (c.cut == CutLine::board)
+            args.insert(args.end(), {"-f", FIRMWARE_DIR});
+        harness::RunOptions options = run.options(args);
+        options.env["virtual_modules"] = "65";
+        harness::limit_own_files(options, run, c.limit);
+
+        harness::Process daemon = harness::start(TARVOLD_BIN, options);
+        size_t boards = c.cut == CutLine::board ? 1 : 0;
+        ASSERT_TRUE(daemon_waits_with_boards(run, daemon, boards)) << daemon.err();
+        const std::string lost = "Couldn't write " + run.pid_file + ": File too large\n";
+        ASSERT_TRUE(harness::wait_for_stderr(daemon, lost, harness::deadline_ms)) << daemon.err();
+        EXPECT_EQ(harness::count_of(daemon.err(), lost), 1u) << daemon.err();
+
+        const std::string daemon_line = std::to_string(daemon.pid) + "\n";
+        const std::string whole_lines = c.cut == CutLine::board ? daemon_line : c.earlier;
+        // Kill mode is run only on a file of whole lines: a cut pid could
+        // name any process of the machine.
+        ASSERT_EQ(harness::read_file(run.pid_file), whole_lines);
+
+        if (c.cut == CutLine::board) {
+            harness::Process kill_mode = run_kill_mode(run.pid_file);
+            EXPECT_EQ(kill_mode.out(), "Killing tarvold process: " + daemon_line);
+            EXPECT_EQ(kill_mode.exit_code(), 0);
+        } else {
+            harness::send_signal(daemon, SIGTERM);
+        }
+        ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
+        EXPECT_EQ(daemon.exit_code(), 0) << "signal " << daemon.term_signal();
+        EXPECT_TRUE(run.wait_for_calls("ZolCallCtrlClose", 1)) << "the journal goes through a pipe";
+        EXPECT_FALSE(harness::file_exists(run.pid_file));
     }
 }
 

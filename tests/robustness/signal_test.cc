@@ -1,8 +1,10 @@
 // Signals at awkward moments: a flood of restarts, and a stop while the
 // daemon is still scanning its modules, before it has a handler.
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -67,38 +69,107 @@ TEST(Signals, BurstOfHangupsRestartsAndStopsInOrder)
     EXPECT_EQ(journal.back()["fn"], "ZolCallCtrlClose");
 }
 
+// A firmware folder whose PPC image is a FIFO that nobody writes: the
+// stand-in's download of it waits in its open, which holds the daemon in the
+// middle of its firmware scan until the test opens the FIFO for writing.
+struct HeldScan {
+    std::string firmware_dir;
+    std::string image;
+    json description = {{"modules", {{"2", {{"board_name", "KQ4800 MERODAN"}}}}}};
+
+    explicit HeldScan(const RunFolder &run) : firmware_dir(run.dir.file("firmware")), image(firmware_dir + "/cp.bin")
+    {
+        EXPECT_EQ(mkdir(firmware_dir.c_str(), 0755), 0);
+        EXPECT_EQ(mkfifo(image.c_str(), 0644), 0);
+    }
+    // True once the daemon waits for the image.
+    bool holds(Process &daemon) const
+    {
+        return harness::wait_for_stderr(daemon, "Loading PPC firmware [0] from " + image + "\n",
+                                        harness::deadline_ms) &&
+               harness::wait_until_blocked(daemon.pid, harness::BlockedIn::open, harness::deadline_ms) &&
+               !harness::wait_exit(daemon, 0);
+    }
+    // Lets the download go on with an empty image. Not blocking: a daemon
+    // that has ended never opens its end.
+    void release() const
+    {
+        int writer = open(image.c_str(), O_WRONLY | O_NONBLOCK);
+        EXPECT_GE(writer, 0) << strerror(errno);
+        if (writer >= 0)
+            close(writer);
+    }
+};
+
 // A stop or restart signal during the firmware scan ends the daemon by the
-// signal's default action: no handler is installed yet. The scan is held in
-// the middle of a download: the stand-in reads the PPC image, which is a FIFO
-// that nobody writes. The daemon writes no pid line and leaves the pid file
-// as it found it.
+// signal's default action: no handler is installed yet. The daemon writes no
+// pid line and leaves the pid file as it found it.
 TEST(Signals, SignalDuringTheFirmwareScanEndsTheDaemonByDefault)
 {
     for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal_number));
         RunFolder run;
-        const std::string firmware_dir = run.dir.file("firmware");
-        ASSERT_EQ(mkdir(firmware_dir.c_str(), 0755), 0);
-        ASSERT_EQ(mkfifo((firmware_dir + "/cp.bin").c_str(), 0644), 0);
+        HeldScan scan(run);
         harness::write_file(run.pid_file, "earlier\n");
-        json description = {{"modules", {{"2", {{"board_name", "KQ4800 MERODAN"}}}}}};
         harness::RunOptions options =
-            run.options({"-f", firmware_dir, "-c", run.config, "-p", run.pid_file}, description);
+            run.options({"-f", scan.firmware_dir, "-c", run.config, "-p", run.pid_file}, scan.description);
         options.env["virtual_modules"] = "";
         Process daemon = harness::start(TARVOLD_BIN, options);
 
-        ASSERT_TRUE(harness::wait_for_stderr(daemon, "Loading PPC firmware [0] from " + firmware_dir + "/cp.bin\n",
-                                             harness::deadline_ms))
-            << daemon.err();
-        ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::open, harness::deadline_ms))
-            << "the scan did not wait for its image";
-        ASSERT_FALSE(harness::wait_exit(daemon, 0)) << "the scan did not wait for its image";
+        ASSERT_TRUE(scan.holds(daemon)) << "the scan did not wait for its image: " << daemon.err();
         harness::send_signal(daemon, signal_number);
         ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
 
         EXPECT_EQ(daemon.term_signal(), signal_number) << daemon.wait_status;
         EXPECT_EQ(harness::read_file(run.pid_file), "earlier\n");
         EXPECT_TRUE(run.calls("ZolCallCtrlInit").empty());
+    }
+}
+
+// A parent that leaves the signals blocked keeps a stop sent during the scan
+// pending. The daemon takes it once its handlers are in, before it
+// daemonises, so that with -D too the daemon that runs the service starts
+// it, closes it at once, removes the pid file and ends with 0.
+TEST(Signals, StopDuringTheFirmwareScanWithSignalsBlockedIsKept)
+{
+    const std::vector<std::string> with_signals_blocked = harness::python_parent(
+        "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])");
+    struct KeptStopCase {
+        int signal_number;
+        bool daemonise;
+    };
+    const KeptStopCase cases[] = {{SIGTERM, false}, {SIGTERM, true}, {SIGINT, false}, {SIGINT, true}};
+    for (const KeptStopCase &c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal_number)) + (c.daemonise ? ", with -D" : ", without -D"));
+        RunFolder run;
+        HeldScan scan(run);
+        std::vector<std::string> args = {"-f", scan.firmware_dir, "-c", run.config, "-p", run.pid_file};
+        if (c.daemonise)
+            args.push_back("-D");
+        harness::RunOptions options = run.options(args, scan.description);
+        options.env["virtual_modules"] = "";
+        options.wrapper = with_signals_blocked;
+        Process daemon = harness::start(TARVOLD_BIN, options);
+
+        ASSERT_TRUE(scan.holds(daemon)) << "the scan did not wait for its image: " << daemon.err();
+        harness::send_signal(daemon, c.signal_number);
+        scan.release();
+        ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms)) << daemon.err();
+        EXPECT_EQ(daemon.exit_code(), 0) << "signal " << daemon.term_signal();
+
+        ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1)) << "the service never started: " << daemon.err();
+        pid_t service = run.calls("ZolCallCtrlInit")[0]["pid"].get<pid_t>();
+        if (c.daemonise) {
+            EXPECT_NE(service, daemon.pid);
+            int status = harness::wait_child_status(service, harness::deadline_ms);
+            ASSERT_NE(status, -1) << "the daemon runs on: the stop was lost";
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        } else {
+            EXPECT_EQ(service, daemon.pid);
+        }
+        EXPECT_EQ(run.calls("ZolCallCtrlInit").size(), 1u);
+        EXPECT_EQ(run.calls("ZolCallCtrlClose").size(), 1u);
+        EXPECT_FALSE(robustness::file_exists(run.pid_file));
     }
 }
 
