@@ -182,8 +182,8 @@ static void report_start_failure(int result, const CallCtrlInitArgs *args, const
 // Waits until a stop or a restart is asked for. The three signals stay
 // blocked while the flags are tested and are let in only inside pselect, so
 // one that arrives between the test and the wait still ends the wait at once.
-// The wait's mask is the one the daemon had less the three, so they get in
-// even when the parent left them blocked.
+// The wait's mask is the one from before, in which the handlers have let
+// the three in.
 static void wait_for_stop_or_restart(void)
 {
     sigset_t service_signals, wait_mask;
@@ -192,9 +192,6 @@ static void wait_for_stop_or_restart(void)
     sigaddset(&service_signals, SIGINT);
     sigaddset(&service_signals, SIGHUP);
     sigprocmask(SIG_BLOCK, &service_signals, &wait_mask);
-    sigdelset(&wait_mask, SIGTERM);
-    sigdelset(&wait_mask, SIGINT);
-    sigdelset(&wait_mask, SIGHUP);
 
     while (keep_running && !restart_requested) {
         struct timespec wait_step = {SERVICE_WAIT_SECONDS, 0};
