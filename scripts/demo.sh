@@ -56,7 +56,7 @@ cat "$run/tarvold.log"
 say "pid file $run/tarvold.pid"
 cat "$run/tarvold.pid"
 board_pid=$(sed -n 's/^Virtual Board 0x41: //p' "$run/tarvold.pid")
-if i386_emulated; then
+if i386_emulated build/emulation_probe; then
   echo "virtual board process title: not readable here (i386 programs run under an emulator, whose own arguments /proc shows)"
 else
   echo "virtual board process title: $(tr -d '\0' < "/proc/$board_pid/cmdline")"
