@@ -11,6 +11,10 @@ seconds=${DEMO_SECONDS:-4}
 
 say() { printf '\n== %s\n' "$*"; }
 
+. scripts/build_folder.sh
+run_holding_build_folder build scripts/demo.sh "$@"
+empty_build_folder_of_another_checkout build
+
 # Also on later runs: after a restart, a kernel without IA-32 emulation needs
 # the emulator registered again.
 scripts/install-deps.sh

@@ -8,6 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 . scripts/i386.sh
+. scripts/build_folder.sh
+run_holding_build_folder "$build" scripts/install-deps.sh "$@"
 
 # valgrind checks the i386 programs only with the i386 C library's debug symbols.
 packages=(cmake make g++ g++-multilib binutils util-linux python3 googletest

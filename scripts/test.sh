@@ -7,6 +7,10 @@
 # PID namespace and a private mount namespace of its own. There /var/run is a
 # fresh tmpfs, so no run can touch the host's pid files, and when the suite
 # ends the namespace ends with it, taking every process the tests started.
+#
+# One run at a time in a build folder: another that finds it taken says so and
+# ends. A build folder made for another checkout (this one moved or copied
+# after a build) is emptied and built afresh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +20,10 @@ if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
   cmake_args+=(-DSANITIZE=ON)
 fi
+
+. scripts/build_folder.sh
+run_holding_build_folder "$build" scripts/test.sh "$@"
+empty_build_folder_of_another_checkout "$build"
 
 scripts/install-deps.sh "$build"
 if [ "$(id -u)" -ne 0 ]; then
