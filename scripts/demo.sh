@@ -21,7 +21,7 @@ empty_build_folder_of_another_checkout build
 scripts/install-deps.sh
 . scripts/i386.sh
 if [ ! -x build/bin/tarvold ] || [ ! -x build/bin/sulvet ]; then
-  say "building (first run)"
+  say "building (build/ holds no programs yet)"
   cmake -S . -B build >/dev/null
   cmake --build build -j "$(nproc)" >/dev/null
 fi
