@@ -15,7 +15,7 @@ run_holding_build_folder "$build" scripts/install-deps.sh "$@"
 packages=(cmake make g++ g++-multilib binutils util-linux python3 googletest
           nlohmann-json3-dev valgrind libc6-dbg:i386)
 mkdir -p "$build"
-log=$PWD/$build/install-deps.log
+log=$(cd "$build" && pwd)/install-deps.log
 : >"$log"
 
 step() { printf 'install-deps: %s\n' "$*"; }
@@ -72,6 +72,9 @@ status=0
 trouble=$(i386_probe "$probe" 2>&1 >/dev/null) || status=$?
 if [ $status -eq 1 ]; then
   echo "install-deps: the i386 probe $probe does not run: $trouble" >&2
+  case $trouble in
+    *"Permission denied"*) echo "install-deps: is $build on a file system mounted noexec?" >&2 ;;
+  esac
   exit 1
 fi
 [ $status -eq 0 ] && exit 0
