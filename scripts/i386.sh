@@ -14,28 +14,35 @@ I386_EMULATOR=/usr/bin/qemu-i386-static
 I386_ELF_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 I386_ELF_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 
-# Builds a tiny i386 program into $1 (needs g++-multilib); false when it does not compile.
+I386_PROBE_SOURCE=$(dirname "${BASH_SOURCE[0]}")/emulation_probe.cc
+
+# Builds the emulation probe for i386 into $1 (needs g++-multilib); false when
+# it does not compile, with the compiler's messages on stderr.
 i386_build_probe() {
-  printf 'int main() { return sizeof(void *) == 4 ? 0 : 1; }\n' |
-    g++ -m32 -x c++ - -o "$1" 2>/dev/null
+  g++ -m32 -O2 -x c++ "$I386_PROBE_SOURCE" -o "$1"
 }
 
-# The probe runs: natively, or under a registration that is already there.
-i386_probe_runs() {
-  "$1" 2>/dev/null
-}
-
-# True when an enabled binfmt_misc entry takes i386 programs, i.e. they run
-# under an emulator rather than natively.
-i386_emulated() {
-  local entry
-  [ "$(cat "$I386_BINFMT_DIR/status" 2>/dev/null)" = enabled ] || return 1
-  for entry in "$I386_BINFMT_DIR"/*; do
-    case "${entry##*/}" in register|status) continue ;; esac
-    [ "$(head -n 1 "$entry" 2>/dev/null)" = enabled ] || continue
-    grep -qx 'magic 7f454c4601010100000000000000000002000300' "$entry" && return 0
-  done
+# Runs the probe built by i386_build_probe and prints its answer, "native" or
+# "emulated" (see the probe's source for how it tells). Status 2 when the
+# kernel takes the file for no program it can run ("Exec format error": no
+# IA-32 emulation and no emulator registered); status 1, with what went wrong
+# on stderr, when the probe does not run or answer for any other reason.
+i386_probe() {
+  local said status=0
+  said=$(export LC_ALL=C; "$1" 2>&1) || status=$?
+  if [ $status -eq 0 ] && { [ "$said" = native ] || [ "$said" = emulated ]; }; then
+    echo "$said"
+    return 0
+  fi
+  [ -n "$said" ] || said="$1 ended with status $status and said nothing"
+  printf '%s\n' "$said" >&2
+  case $said in *"Exec format error"*) return 2 ;; esac
   return 1
+}
+
+# True when the probe says that i386 programs run under an emulator here.
+i386_emulated() {
+  [ "$(i386_probe "$1")" = emulated ]
 }
 
 # The commands that set up emulation by hand.

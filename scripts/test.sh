@@ -7,6 +7,10 @@
 # PID namespace and a private mount namespace of its own. There /var/run is a
 # fresh tmpfs, so no run can touch the host's pid files, and when the suite
 # ends the namespace ends with it, taking every process the tests started.
+#
+# One run at a time in a build folder: another that finds it taken says so and
+# ends. A build folder made for another checkout (this one moved or copied
+# after a build) is emptied and built afresh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +21,11 @@ if [ "${1:-}" = "--sanitize" ]; then
   cmake_args+=(-DSANITIZE=ON)
 fi
 
-scripts/install-deps.sh
+. scripts/build_folder.sh
+run_holding_build_folder "$build" scripts/test.sh "$@"
+empty_build_folder_of_another_checkout "$build"
+
+scripts/install-deps.sh "$build"
 if [ "$(id -u)" -ne 0 ]; then
   echo "scripts/test.sh: the tests run as root (they switch user ids and use PID and mount namespaces)" >&2
   exit 1
@@ -25,15 +33,8 @@ fi
 cmake -S . -B "$build" "${cmake_args[@]}"
 cmake --build "$build" -j "$(nproc)"
 
-# Inside the namespaces: a /proc of their own hides the host's binfmt_misc
-# mount, which the tests read to tell whether i386 programs are emulated.
-binfmt=/proc/sys/fs/binfmt_misc
-mountpoint -q "$binfmt" && mount_binfmt=1 || mount_binfmt=
 unshare --pid --fork --mount-proc --propagation private bash -c '
   set -e
   mount -t tmpfs -o mode=0755 tmpfs /var/run
-  [ -z "$1" ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  shift
   "$@" && exit 0 || exit $?
-' test.sh "$mount_binfmt" \
-  ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 300
+' test.sh ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 300

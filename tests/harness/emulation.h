@@ -1,7 +1,7 @@
 // Whether the i386 programs under test run natively or under a user-mode
-// emulator registered in binfmt_misc (on kernels without IA-32 emulation).
-// A few things cannot hold under the emulator; the tests that need them skip
-// there, naming the limit, and run everywhere else.
+// emulator (on kernels without IA-32 emulation). A few things cannot hold
+// under the emulator; the tests that need them skip there, naming the limit,
+// and run everywhere else.
 #ifndef EMULATION_H
 #define EMULATION_H
 
@@ -11,7 +11,13 @@
 
 namespace harness {
 
-// True when an enabled binfmt_misc entry takes this build's i386 programs.
+// What the emulation probe at that path answers (scripts/emulation_probe.cc):
+// "native", "emulated", or, when it gives no answer, what went wrong.
+std::string probe_answer(const std::string &probe);
+
+// True when this build's i386 programs run under an emulator, as the probe
+// built with them answers (once per test process). A probe that gives no
+// answer fails the test that asked.
 bool i386_emulated();
 // True when the programs under test carry the sanitizer runtime.
 bool programs_built_with_sanitizers();

@@ -1,11 +1,15 @@
 // The harness itself: output capture, waiting, and the clean-up that every
 // other test relies on to leave nothing running.
+#include <errno.h>
 #include <signal.h>
+#include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 
 using namespace harness;
@@ -135,4 +139,54 @@ TEST(Harness, AFileSizeLimitThatOnlyTheProgramsOwnFilesMeet)
         << p.out();
     EXPECT_TRUE(wait_for_file_text(p.stderr_path, "stderr, whole\n", deadline_ms)) << p.err();
     EXPECT_TRUE(run.wait_for_calls("probe", 1));
+}
+
+// An empty tmpfs over binfmt_misc, in the test's own mount namespace (the
+// launcher gives each test one), for as long as the object lives.
+struct HiddenBinfmtMisc {
+    static constexpr const char *path = "/proc/sys/fs/binfmt_misc";
+    bool hidden = mount("tmpfs", path, "tmpfs", 0, "mode=0755") == 0;
+    ~HiddenBinfmtMisc()
+    {
+        if (hidden)
+            umount2(path, MNT_DETACH);
+    }
+};
+
+// The emulation skips go by what actually runs an i386 program, so they hold
+// in a container or a chroot, where binfmt_misc is seldom mounted although
+// its emulator runs every i386 program. What runs one is told here apart from
+// the probe: the file behind a running daemon's /proc/PID/exe is x86-64 code
+// (ELF class 2) when it is the emulator. The same probe built for x86-64 is a
+// program that the kernel runs itself.
+TEST(Harness, TellsEmulationFromWhatRunsTheProgramWithBinfmtMiscHidden)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "hiding binfmt_misc takes a mount namespace of the test's own (root)";
+    HiddenBinfmtMisc binfmt_misc;
+    ASSERT_TRUE(binfmt_misc.hidden) << strerror(errno);
+    ASSERT_FALSE(file_exists(std::string(HiddenBinfmtMisc::path) + "/status"));
+
+    TempDir dir;
+    write_file(dir.file("tarvol.cfg"), "configuration\n");
+    RunOptions options = sim_options(dir);
+    options.args = {"-c", dir.file("tarvol.cfg"), "-p", dir.file("pid")};
+    Process daemon = start(TARVOLD_BIN, options);
+    ASSERT_TRUE(wait_until_blocked(daemon.pid, BlockedIn::signal_wait, deadline_ms));
+    std::string running = read_file("/proc/" + std::to_string(daemon.pid) + "/exe");
+    ASSERT_GT(running.size(), 4u);
+    bool emulator_runs_it = running.compare(0, 4, "\x7f" "ELF") == 0 && running[4] == 2;
+    send_signal(daemon, SIGKILL);
+    ASSERT_TRUE(wait_exit(daemon, deadline_ms));
+
+    const struct {
+        std::string probe, answer;
+    } cases[] = {
+        {EMULATION_PROBE_BIN, emulator_runs_it ? "emulated" : "native"},
+        {EMULATION_PROBE_64_BIN, "native"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.probe);
+        EXPECT_EQ(probe_answer(c.probe), c.answer);
+    }
 }
