@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "spine_support.h"
 
 using harness::json;
 using harness::RunFolder;

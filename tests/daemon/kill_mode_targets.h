@@ -1,7 +1,6 @@
-// Helpers shared by the daemon spine tests: stand-in target processes for
-// kill mode, and kill mode run against them.
-#ifndef SPINE_SUPPORT_H
-#define SPINE_SUPPORT_H
+// Target processes for kill mode, and kill mode run against them.
+#ifndef KILL_MODE_TARGETS_H
+#define KILL_MODE_TARGETS_H
 
 #include <signal.h>
 #include <sys/types.h>
@@ -12,7 +11,7 @@
 
 #include "harness.h"
 
-namespace spine {
+namespace kill_mode_targets {
 
 // A child of the test that does nothing until a signal ends it.
 inline pid_t start_target()
@@ -66,6 +65,6 @@ inline harness::Process run_kill_mode(const std::vector<std::string> &files,
     return harness::run(TARVOLD_BIN, options);
 }
 
-} // namespace spine
+} // namespace kill_mode_targets
 
 #endif

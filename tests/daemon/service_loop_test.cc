@@ -16,7 +16,6 @@
 
 #include "emulation.h"
 #include "harness.h"
-#include "spine_support.h"
 
 using harness::json;
 using harness::RunFolder;

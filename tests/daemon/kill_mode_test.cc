@@ -9,14 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "spine_support.h"
+#include "kill_mode_targets.h"
 
 using harness::TempDir;
 using harness::write_file;
-using spine::run_kill_mode;
-using spine::start_target;
-using spine::not_signalled;
-using spine::target_end_signal;
+using kill_mode_targets::run_kill_mode;
+using kill_mode_targets::start_target;
+using kill_mode_targets::not_signalled;
+using kill_mode_targets::target_end_signal;
 
 namespace {
 
@@ -171,7 +171,7 @@ TEST(KillMode, OptionAfterDashKIsAFileName)
 TEST(KillMode, ProcessGoneIsReportedAndTheWalkGoesOn)
 {
     TempDir dir;
-    pid_t gone = spine::gone_pid(), daemon = start_target();
+    pid_t gone = kill_mode_targets::gone_pid(), daemon = start_target();
     std::string path = dir.file("tarvold.pid");
     write_file(path, "Virtual Board 0x41: " + num(gone) + "\n" + num(daemon) + "\n");
 

@@ -11,7 +11,6 @@
 
 #include "emulation.h"
 #include "harness.h"
-#include "robustness.h"
 
 namespace {
 
@@ -64,7 +63,7 @@ TEST(Valgrind, DaemonScanServiceRestartAndStop)
     EXPECT_EQ(daemon.err().find("=="), std::string::npos) << daemon.err();
     EXPECT_EQ(run.calls("ZolFirmwareDownload").size(), 6u);
     EXPECT_EQ(run.calls("ZolCallCtrlClose").size(), 2u);
-    EXPECT_FALSE(robustness::file_exists(run.pid_file));
+    EXPECT_FALSE(harness::file_exists(run.pid_file));
 }
 
 TEST(Valgrind, RecordingOfBothDirections)

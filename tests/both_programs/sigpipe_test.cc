@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "robustness.h"
 
 using harness::json;
 
@@ -46,7 +45,7 @@ TEST(BrokenPipe, EndsTheRecordingInOrder)
     ASSERT_EQ(connects.size(), 2u);
     EXPECT_EQ(connects[1]["in"]["connect_flag"], 0);
     EXPECT_EQ(harness::calls(journal, "ZolSessionDetach").size(), 1u);
-    EXPECT_FALSE(robustness::file_exists(sulvet_pid_file));
+    EXPECT_FALSE(harness::file_exists(sulvet_pid_file));
 }
 
 // Standard error is a pipe whose reader has gone before the daemon starts,

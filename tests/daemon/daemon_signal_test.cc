@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "robustness.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ TEST(Signals, BurstOfHangupsRestartsAndStopsInOrder)
     ASSERT_TRUE(harness::wait_exit(daemon, 20000)) << "no stop after the burst";
 
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.wait_status;
-    EXPECT_FALSE(robustness::file_exists(run.pid_file));
+    EXPECT_FALSE(harness::file_exists(run.pid_file));
     std::vector<json> journal = run.journal();
     size_t starts = 0, open_services = 0;
     for (const json &entry : journal) {
@@ -169,7 +168,7 @@ TEST(Signals, StopDuringTheFirmwareScanWithSignalsBlockedIsKept)
         }
         EXPECT_EQ(run.calls("ZolCallCtrlInit").size(), 1u);
         EXPECT_EQ(run.calls("ZolCallCtrlClose").size(), 1u);
-        EXPECT_FALSE(robustness::file_exists(run.pid_file));
+        EXPECT_FALSE(harness::file_exists(run.pid_file));
     }
 }
 

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "robustness.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ using harness::json;
 using harness::Process;
 using harness::count_of;
 using harness::RunFolder;
-using robustness::file_exists;
+using harness::file_exists;
 
 bool has_line_with(const std::string &text, const std::string &a, const std::string &b)
 {
@@ -32,6 +31,20 @@ bool has_line_with(const std::string &text, const std::string &a, const std::str
         if (line.find(a) != std::string::npos && line.find(b) != std::string::npos)
             return true;
     return false;
+}
+
+// A real directory whose path is exactly `length` characters, made of nested
+// folders under `parent` (each name well below the 255-byte limit).
+std::string make_directory_of_length(const std::string &parent, size_t length)
+{
+    std::string path = parent;
+    while (path.size() < length) {
+        size_t left = length - path.size() - 1; // the slash
+        size_t name = left > 200 ? 100 : left;  // never leave a remainder of 0
+        path += "/" + std::string(name, 'd');
+        mkdir(path.c_str(), 0755);
+    }
+    return path;
 }
 
 pid_t virtual_board_pid(const std::string &pid_file)
@@ -64,7 +77,7 @@ TEST(BadInput, FirmwareDirectoryLongerThanItsPaths)
     std::vector<Running> running(2);
     for (size_t i = 0; i < 2; i++) {
         Running &r = running[i];
-        r.firmware_dir = robustness::make_directory_of_length(r.run.dir.path, cases[i].length);
+        r.firmware_dir = make_directory_of_length(r.run.dir.path, cases[i].length);
         ASSERT_EQ(r.firmware_dir.size(), cases[i].length);
         ASSERT_EQ(symlink(FIRMWARE_DIR "/keldvb.so", (r.firmware_dir + "/keldvb.so").c_str()), 0);
         harness::RunOptions options = r.run.options({"-f", r.firmware_dir, "-p", r.run.pid_file});

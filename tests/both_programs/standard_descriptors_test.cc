@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "robustness.h"
 
 using harness::json;
 
@@ -40,7 +39,7 @@ TEST(ClosedStandardDescriptors, RecordingHoldsTheLineDataAlone)
         std::string recording = harness::read_file(run_dir.dir.file("rec.in"));
         EXPECT_EQ(recording.size(), 5000u);
         EXPECT_TRUE(recording == harness::stream_bytes(1, 0, 5000)) << "the recording holds other bytes than the line's";
-        EXPECT_FALSE(robustness::file_exists(run_dir.pid_file));
+        EXPECT_FALSE(harness::file_exists(run_dir.pid_file));
     }
 }
 
