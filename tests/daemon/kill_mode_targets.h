@@ -1,4 +1,5 @@
-// Target processes for kill mode, and kill mode run against them.
+// Target processes for kill mode: children of the test that only a signal
+// ends, and a pid that names no process.
 #ifndef KILL_MODE_TARGETS_H
 #define KILL_MODE_TARGETS_H
 
@@ -54,15 +55,6 @@ inline pid_t gone_pid()
         _exit(0);
     waitpid(pid, nullptr, 0);
     return pid;
-}
-
-// Runs kill mode with the given arguments after "-k".
-inline harness::Process run_kill_mode(const std::vector<std::string> &files,
-                                      harness::RunOptions options = {})
-{
-    options.args = {"-k"};
-    options.args.insert(options.args.end(), files.begin(), files.end());
-    return harness::run(TARVOLD_BIN, options);
 }
 
 } // namespace kill_mode_targets

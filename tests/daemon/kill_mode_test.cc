@@ -13,7 +13,7 @@
 
 using harness::TempDir;
 using harness::write_file;
-using kill_mode_targets::run_kill_mode;
+using harness::run_kill_mode;
 using kill_mode_targets::start_target;
 using kill_mode_targets::not_signalled;
 using kill_mode_targets::target_end_signal;

@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "process.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,11 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "files.h"
 
 extern char **environ;
 
@@ -192,38 +193,6 @@ bool poll_until(int timeout_ms, const std::function<bool()> &ready)
     }
 }
 
-bool file_exists(const std::string &path)
-{
-    struct stat status;
-    return stat(path.c_str(), &status) == 0;
-}
-
-size_t count_of(const std::string &text, const std::string &part)
-{
-    if (part.empty())
-        return 0;
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        count++;
-    return count;
-}
-
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/harness.XXXXXX";
-    char *made = mkdtemp(pattern);
-    if (!made)
-        abort();
-    path = made;
-    chmod(made, 0755);
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
 std::string Process::out() const { return read_file(stdout_path); }
 std::string Process::err() const { return read_file(stderr_path); }
 
@@ -303,14 +272,9 @@ Process run(const std::string &program, const RunOptions &options, int timeout_m
     if (!wait_exit(process, timeout_ms)) {
         ADD_FAILURE() << program << " did not end within " << timeout_ms << " ms";
         kill(process.pid, SIGKILL);
-        wait_exit(process, 5000);
+        wait_exit(process, deadline_ms);
     }
     return process;
-}
-
-bool wait_for_file_text(const std::string &path, const std::string &text, int timeout_ms)
-{
-    return poll_until(timeout_ms, [&] { return read_file(path).find(text) != std::string::npos; });
 }
 
 bool pid_alive(pid_t pid)
@@ -355,73 +319,6 @@ int wait_child_status(pid_t pid, int timeout_ms)
     return result;
 }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void write_file(const std::string &path, const std::string &content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-std::vector<json> read_journal(const std::string &path)
-{
-    // A writer's line may be read while only part of it has landed: what
-    // follows the last newline is left for the next read.
-    std::string text = read_file(path);
-    text.erase(text.rfind('\n') + 1);
-    std::vector<json> entries;
-    for (const std::string &line : split_lines(text)) {
-        json entry = json::parse(line, nullptr, false);
-        if (entry.is_discarded())
-            ADD_FAILURE() << "journal line is not JSON: " << line;
-        else
-            entries.push_back(std::move(entry));
-    }
-    return entries;
-}
-
-std::vector<json> calls(const std::vector<json> &journal, const std::string &function)
-{
-    std::vector<json> out;
-    for (const json &entry : journal)
-        if (entry.value("fn", "") == function)
-            out.push_back(entry);
-    return out;
-}
-
-bool wait_for_calls(const std::string &journal_path, const std::string &function, size_t count, int timeout_ms)
-{
-    return poll_until(timeout_ms, [&] { return calls(read_journal(journal_path), function).size() >= count; });
-}
-
-std::vector<std::string> split_lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-RunOptions sim_options(const TempDir &dir, const json &description)
-{
-    RunOptions options;
-    options.env["HOST_SIM_JOURNAL"] = dir.file("journal.jsonl");
-    if (description.is_null()) {
-        options.unset_env.push_back("HOST_SIM_BOARDS");
-    } else {
-        write_file(dir.file("boards.json"), description.dump(2));
-        options.env["HOST_SIM_BOARDS"] = dir.file("boards.json");
-    }
-    return options;
-}
-
 std::vector<std::string> beside_a_bystander(const std::string &before_run, const std::string &after_run)
 {
     const std::string script = "sleep 60 & bystander=$!; " + before_run + " \"$@\"; status=$?; " + after_run +
@@ -438,116 +335,6 @@ std::vector<std::string> python_parent(const std::string &setup)
             "signal.signal(signal.SIGPIPE, signal.SIG_DFL)\n"
             "signal.signal(signal.SIGXFSZ, signal.SIG_DFL)\n" +
                 setup + "\nos.execv(sys.argv[1], sys.argv[1:])\n"};
-}
-
-void limit_own_files(RunOptions &options, const RunFolder &run, long long bytes)
-{
-    const std::string journal_pipe = run.dir.file("journal.fifo");
-    if (mkfifo(journal_pipe.c_str(), 0644) != 0)
-        ADD_FAILURE() << "mkfifo " << journal_pipe << ": " << strerror(errno);
-    options.env["HOST_SIM_JOURNAL"] = journal_pipe;
-    // The three copies start before prlimit, so no limit holds for them. The
-    // journal's waits in its open of the pipe until the program opens it.
-    const std::string script = "journal_pipe=$1 journal=$2 limit=$3; shift 3\n"
-                               "cat \"$journal_pipe\" >>\"$journal\" &\n"
-                               "exec 2> >(exec cat >&2)\n"
-                               "exec > >(exec cat)\n"
-                               "exec prlimit --fsize=\"$limit\" -- \"$@\"\n";
-    std::vector<std::string> wrapper = {"bash", "-c", script, "bash", journal_pipe, run.journal_path,
-                                        std::to_string(bytes)};
-    wrapper.insert(wrapper.end(), options.wrapper.begin(), options.wrapper.end());
-    options.wrapper = wrapper;
-}
-
-json finite_channel(int unit, int seed, int total, json sizes)
-{
-    return {{"unit", unit},
-            {"speech", {{"seed", seed}, {"sizes", std::move(sizes)}, {"total", total}, {"pace", false}}}};
-}
-
-std::string stream_bytes(int seed, size_t from, size_t count)
-{
-    std::string bytes;
-    for (size_t k = from; k < from + count; ++k)
-        bytes.push_back(static_cast<char>((static_cast<size_t>(seed) + k) % 251));
-    return bytes;
-}
-
-RunFolder::RunFolder() { write_file(config, "configuration\n"); }
-
-RunOptions RunFolder::options(const std::vector<std::string> &args, const json &description) const
-{
-    RunOptions run_options = sim_options(dir, description);
-    run_options.args = args;
-    return run_options;
-}
-
-std::vector<json> RunFolder::journal() const { return read_journal(journal_path); }
-
-std::vector<json> RunFolder::calls(const std::string &function) const
-{
-    return harness::calls(journal(), function);
-}
-
-bool RunFolder::wait_for_calls(const std::string &function, size_t count, int timeout_ms) const
-{
-    return harness::wait_for_calls(journal_path, function, count, timeout_ms);
-}
-
-void RunFolder::clear_journal() const { unlink(journal_path.c_str()); }
-
-namespace {
-
-// Read (and, where the owner has it, execute) permission for everyone on
-// everything below the folder, whatever the umask was when the build made it.
-void make_readable_by_all(const std::string &folder)
-{
-    namespace fs = std::filesystem;
-    const fs::perms everyone_reads = fs::perms::group_read | fs::perms::others_read;
-    const fs::perms everyone_runs = fs::perms::group_exec | fs::perms::others_exec;
-    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(folder)) {
-        bool runs = (entry.status().permissions() & fs::perms::owner_exec) != fs::perms::none;
-        fs::permissions(entry.path(), everyone_reads | (runs ? everyone_runs : fs::perms::none),
-                        fs::perm_options::add);
-    }
-}
-
-} // namespace
-
-OtherUser::OtherUser(unsigned user_id) : id(user_id)
-{
-    namespace fs = std::filesystem;
-    fs::create_directory(stage.file("bin"));
-    for (const char *built : {TARVOLD_BIN, SULVET_BIN})
-        fs::copy_file(built, program(built));
-    fs::copy(HOST_LIB_DIR, stage.file("lib"), fs::copy_options::recursive);
-    fs::copy(FIRMWARE_DIR, firmware_dir(), fs::copy_options::recursive);
-    make_readable_by_all(stage.path);
-}
-
-std::string OtherUser::program(const std::string &built) const
-{
-    return stage.file("bin/" + std::filesystem::path(built).filename().string());
-}
-
-RunOptions OtherUser::options(RunOptions run_options) const
-{
-    const std::string ids = std::to_string(id);
-    for (const char *arg : {"setpriv", "--clear-groups"})
-        run_options.wrapper.push_back(arg);
-    run_options.wrapper.push_back("--reuid=" + ids);
-    run_options.wrapper.push_back("--regid=" + ids);
-    // A library path the test names itself still comes first.
-    std::string &library_path = run_options.env["LD_LIBRARY_PATH"];
-    library_path += (library_path.empty() ? "" : ":") + stage.file("lib");
-    if (run_options.cwd.empty())
-        run_options.cwd = stage.path;
-    return run_options;
-}
-
-Process OtherUser::run(const std::string &built, const RunOptions &run_options, int timeout_ms) const
-{
-    return harness::run(program(built), options(run_options), timeout_ms);
 }
 
 void end_all_processes()
