@@ -59,16 +59,14 @@ TEST(BrokenPipe, DaemonAndBoardLogIntoAClosedPipeAndRunOn)
     options.wrapper = {"bash", "-c", "exec 2> >(exit 0); wait $!; exec \"$@\"", "bash"};
 
     harness::Process daemon = harness::start(TARVOLD_BIN, options);
-    ASSERT_TRUE(run_dir.wait_for_calls("ZolCallCtrlInit", 1, 30000)) << daemon.out();
-    harness::RunOptions kill_options;
-    kill_options.args = {"-k", run_dir.pid_file};
-    harness::Process kill_mode = harness::run(TARVOLD_BIN, kill_options);
+    ASSERT_TRUE(harness::wait_until_daemon_waits(run_dir, daemon.pid)) << daemon.out();
+    harness::Process kill_mode = harness::run_kill_mode({run_dir.pid_file});
     EXPECT_EQ(kill_mode.exit_code(), 0) << kill_mode.out();
 
-    ASSERT_TRUE(harness::wait_exit(daemon, 30000));
+    ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
     EXPECT_EQ(daemon.exit_code(), 0) << "signal " << daemon.term_signal();
     // The board logs its stop before it closes the library.
-    EXPECT_TRUE(run_dir.wait_for_calls("keldvb_unload", 1, 20000));
+    EXPECT_TRUE(run_dir.wait_for_calls("keldvb_unload", 1));
 }
 
 } // namespace

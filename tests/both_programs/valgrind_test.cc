@@ -19,9 +19,6 @@ using harness::RunFolder;
 
 const std::vector<std::string> memcheck = {"valgrind", "--error-exitcode=99", "--trace-children=no", "-q"};
 
-// Valgrind is slow to start a 32-bit program and slower to run it.
-const int valgrind_timeout_ms = 60000;
-
 // Empty when valgrind can run the programs of this build.
 std::string reason_to_skip()
 {
@@ -51,13 +48,13 @@ TEST(Valgrind, DaemonScanServiceRestartAndStop)
 
     // A SIGHUP asks for a restart of its own only once the daemon waits
     // again after the start.
-    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1, valgrind_timeout_ms)) << daemon.err();
-    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, valgrind_timeout_ms));
+    // Valgrind is slow to start a 32-bit program and slower to run it: every
+    // wait has the deadline of a whole run.
+    ASSERT_TRUE(harness::wait_until_daemon_waits(run, daemon.pid, 1, harness::run_deadline_ms)) << daemon.err();
     harness::send_signal(daemon, SIGHUP);
-    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 2, valgrind_timeout_ms)) << daemon.err();
-    ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, valgrind_timeout_ms));
+    ASSERT_TRUE(harness::wait_until_daemon_waits(run, daemon.pid, 2, harness::run_deadline_ms)) << daemon.err();
     harness::send_signal(daemon, SIGTERM);
-    ASSERT_TRUE(harness::wait_exit(daemon, valgrind_timeout_ms));
+    ASSERT_TRUE(harness::wait_exit(daemon, harness::run_deadline_ms));
 
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
     EXPECT_EQ(daemon.err().find("=="), std::string::npos) << daemon.err();
@@ -80,7 +77,7 @@ TEST(Valgrind, RecordingOfBothDirections)
         run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description);
     options.wrapper = memcheck;
 
-    harness::Process recorder = harness::run(SULVET_BIN, options, valgrind_timeout_ms);
+    harness::Process recorder = harness::run(SULVET_BIN, options, harness::run_deadline_ms);
 
     EXPECT_EQ(recorder.exit_code(), 0) << recorder.err();
     EXPECT_EQ(recorder.err().find("=="), std::string::npos) << recorder.err();

@@ -58,8 +58,7 @@ std::vector<pid_t> board_pids(const harness::RunFolder &run)
 // board running; false when it does not get there.
 bool daemon_waits_with_boards(const harness::RunFolder &run, const harness::Process &daemon, size_t boards)
 {
-    return run.wait_for_calls("ZolCallCtrlInit", 1) && run.wait_for_calls("VirtBoardStatus", boards) &&
-           harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms);
+    return run.wait_for_calls("VirtBoardStatus", boards) && harness::wait_until_daemon_waits(run, daemon.pid);
 }
 
 // A board ended in order: it stopped the board, closed its library and
@@ -152,7 +151,7 @@ TEST(DaemonInheritedSignalMask, DaemonAndBoardsStillStop)
 
         harness::send_signal(daemon, SIGHUP);
         ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 2)) << "no restart";
-        ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms));
+        ASSERT_TRUE(harness::wait_until_daemon_waits(run, daemon.pid, 2));
 
         kill(boards[0], stop_signal);
         harness::send_signal(daemon, stop_signal);
@@ -229,8 +228,7 @@ TEST(DaemonPidLines, ALineThatCannotBeWrittenIsReported)
         }
 
         harness::Process daemon = harness::start(TARVOLD_BIN, options);
-        ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1)) << daemon.err();
-        ASSERT_TRUE(harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms));
+        ASSERT_TRUE(harness::wait_until_daemon_waits(run, daemon.pid)) << daemon.err();
         EXPECT_EQ(run.calls("VirtBoardStart").size(), boards);
 
         const std::string lost = "Couldn't write " + pid_file + ": " + c.reason + "\n";

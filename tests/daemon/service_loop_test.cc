@@ -24,19 +24,7 @@ namespace {
 
 std::string pid_line(pid_t pid) { return std::to_string(pid) + "\n"; }
 
-// The deadline of a stop or a restart that must end the daemon's wait at once:
-// well below its 60-second wait step, so one that only comes at the end of the
-// step still fails.
-const int within_the_wait_ms = 20000;
-
-// Waits until the daemon is back in its wait for a stop or a restart. Its
-// handlers are in before the first start, but a SIGHUP that comes while the
-// service is still starting is taken for that start: only from the wait on
-// does it ask for a restart of its own.
-bool wait_until_in_the_wait(const harness::Process &daemon)
-{
-    return harness::wait_until_blocked(daemon.pid, harness::BlockedIn::signal_wait, harness::deadline_ms);
-}
+using harness::within_the_wait_ms;
 
 // Starts the daemon and waits until the service has started and the daemon
 // waits for a signal.
@@ -46,8 +34,7 @@ harness::Process start_service(const RunFolder &service, std::vector<std::string
     std::vector<std::string> args = {"-c", service.config, "-p", service.pid_file};
     args.insert(args.end(), extra_args.begin(), extra_args.end());
     harness::Process daemon = harness::start(TARVOLD_BIN, service.options(args, description));
-    EXPECT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 1, harness::deadline_ms)) << daemon.err();
-    EXPECT_TRUE(wait_until_in_the_wait(daemon)) << daemon.err();
+    EXPECT_TRUE(harness::wait_until_daemon_waits(service, daemon.pid)) << daemon.err();
     return daemon;
 }
 
@@ -110,12 +97,12 @@ TEST(ServiceLoop, HangupRestartsTheService)
         start_service(service, {"-v", "stdout", "-l", "ecc.log"}, description);
     harness::send_signal(daemon, SIGHUP);
     ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 2, within_the_wait_ms)) << "no restart at once";
-    ASSERT_TRUE(wait_until_in_the_wait(daemon));
+    ASSERT_TRUE(harness::wait_until_daemon_waits(service, daemon.pid, 2));
 
     // Several SIGHUPs in one wait: one restart.
     send_while_stopped(daemon, {SIGHUP, SIGHUP, SIGHUP});
     ASSERT_TRUE(service.wait_for_calls("ZolCallCtrlInit", 3, within_the_wait_ms));
-    ASSERT_TRUE(wait_until_in_the_wait(daemon));
+    ASSERT_TRUE(harness::wait_until_daemon_waits(service, daemon.pid, 3));
     harness::send_signal(daemon, SIGTERM);
     ASSERT_TRUE(harness::wait_exit(daemon, within_the_wait_ms));
 
@@ -346,8 +333,7 @@ TEST(Daemonise, ChildRunsTheServiceAndLogsToSyslog)
     EXPECT_NE(second.find(tag + "Running KM4862 ECC"), std::string::npos) << second;
     // Each message's newline on stderr follows its syslog line; the last is
     // written once the daemon waits.
-    ASSERT_TRUE(harness::wait_until_blocked(daemon, harness::BlockedIn::signal_wait,
-                                            harness::deadline_ms));
+    ASSERT_TRUE(harness::wait_until_daemon_waits(service, daemon));
     EXPECT_EQ(harness::read_file(verbose), "Options:\n -c " + service.config + "\n -l \n -v " +
                                                verbose + "\n -D\n\n\n");
 
