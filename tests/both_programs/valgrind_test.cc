@@ -74,7 +74,7 @@ TEST(Valgrind, RecordingOfBothDirections)
                           {"2", harness::finite_channel(2, 2, 20000, {17, 1024})}}}};
     const std::string base = run.recording;
     harness::RunOptions options =
-        run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description);
+        harness::recorder_options(run, harness::recording_args(run, {"-t", "1", "-i", "1", "-o", "2"}), description);
     options.wrapper = memcheck;
 
     harness::Process recorder = harness::run(SULVET_BIN, options, harness::run_deadline_ms);

@@ -249,10 +249,9 @@ TEST(Recording, AShortWriteIsContinuedUntilTheWriteFails)
 {
     SulvetRun r;
     const size_t limit = 100 * 1024 + 500;
-    harness::RunOptions options = r.sulvet_options(boards(finite_channel(1, 1, 1000000), nullptr), {"-i", "1"});
-    options.wrapper = {"/bin/sh", "-c", "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(limit) + " \"$@\"",
-                       "sh"};
-    harness::Process p = harness::run(SULVET_BIN, options, harness::deadline_ms);
+    harness::Process p = r.run(boards(finite_channel(1, 1, 1000000), nullptr), {"-i", "1"},
+                               {"/bin/sh", "-c", "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(limit) + " \"$@\"",
+                                "sh"});
     EXPECT_EQ(p.exit_code(), 1);
     EXPECT_EQ(harness::read_file(r.base() + ".in"), stream_bytes(1, 0, limit));
     // Had the short write been left as it was, the next pass would have run.

@@ -44,10 +44,8 @@ TEST(FileSizeLimit, AWritePastTheLimitIsReportedAndTheRunEndsInOrder)
 {
     sulvet_test::SulvetRun run;
     const int limit = 100000;
-    harness::RunOptions options = run.sulvet_options(endless_lines(), {"-t", "1", "-i", "1", "-o", "2"});
-    options.wrapper = {"prlimit", "--fsize=" + std::to_string(limit)};
-
-    Process sulvet = harness::run(SULVET_BIN, options);
+    Process sulvet = run.run(endless_lines(), {"-t", "1", "-i", "1", "-o", "2"},
+                             {"prlimit", "--fsize=" + std::to_string(limit)});
 
     ASSERT_TRUE(sulvet.reaped);
     EXPECT_EQ(sulvet.term_signal(), 0) << "ended by a signal";

@@ -17,13 +17,12 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "sulvet_run.h"
 
 namespace {
 
 using harness::json;
 using harness::Process;
-using sulvet_test::calls_on;
+using harness::calls_on;
 
 const char blocks_stop_signals[] =
     "signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGPIPE})";
@@ -33,7 +32,7 @@ const char prompt[] = "PRESS  ^C  TO STOP RECORDING!!!\n";
 
 harness::RunOptions recording_both_lines(const harness::RunFolder &run)
 {
-    return run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", run.recording});
+    return harness::recorder_options(run, harness::recording_args(run, {"-t", "1", "-i", "1", "-o", "2"}));
 }
 
 // Both lines of the stand-in's default board deliver until told to stop.

@@ -1,5 +1,6 @@
-// What the switch and recording tests share: a run of the real sulvet against
-// the stand-in in a folder of its own, and readers for its output and journal.
+// What the recorder's tests share: a run of the real sulvet against the
+// stand-in in a folder of its own, the fixture of the tests that give sulvet
+// a whole command line, and readers for its output and journal.
 #ifndef SULVET_RUN_H
 #define SULVET_RUN_H
 
@@ -14,6 +15,8 @@ namespace sulvet_test {
 
 using harness::json;
 
+using harness::call_order;
+using harness::calls_on;
 using harness::finite_channel;
 using harness::stream_bytes;
 
@@ -48,46 +51,57 @@ struct SulvetRun : harness::RunFolder {
 
     harness::RunOptions sulvet_options(const json &description, const std::vector<std::string> &args) const
     {
-        std::vector<std::string> all = {"-p", recorder_pid_file};
-        all.insert(all.end(), args.begin(), args.end());
-        all.push_back(recording);
-        return options(all, description);
+        return harness::recorder_options(*this, harness::recording_args(*this, args), description);
     }
     // A run that ends by itself (every line's data is finite).
-    harness::Process run(const json &description, const std::vector<std::string> &args) const
+    harness::Process run(const json &description, const std::vector<std::string> &args,
+                         const std::vector<std::string> &wrapper = {}) const
     {
-        harness::Process p = harness::run(SULVET_BIN, sulvet_options(description, args), harness::deadline_ms);
-        EXPECT_TRUE(p.reaped) << "sulvet did not end";
-        return p;
+        return harness::run_recorder(*this, harness::recording_args(*this, args), description, wrapper);
     }
 };
 
-// Journal entries of one function on one line ("channel:N"), in order.
-inline std::vector<json> calls_on(const std::vector<json> &journal, const std::string &function,
-                                  const std::string &handle)
+// A line that delivers a little data at once and then ends by itself, so a
+// run with this line needs no stop signal.
+inline json finite_line(int unit, const json &extra = json::object())
 {
-    std::vector<json> out;
-    for (const json &entry : harness::calls(journal, function))
-        if (entry.value("handle", json()) == handle)
-            out.push_back(entry);
-    return out;
+    json line = finite_channel(unit, unit, 1024, {512});
+    line["attach"] = true;
+    line["packets"] = 1;
+    line.update(extra);
+    return line;
 }
 
-// The order of the calls of the given functions, as "fn handle" words.
-inline std::vector<std::string> call_order(const std::vector<json> &journal, const std::vector<std::string> &functions)
+// The channel numbers handed to ZolLineAttach, in order.
+inline std::vector<int> attached_channels(const std::vector<json> &journal)
 {
-    std::vector<std::string> out;
-    for (const json &entry : journal) {
-        std::string fn = entry.value("fn", "");
-        for (const std::string &wanted : functions) {
-            if (fn == wanted) {
-                json handle = entry.value("handle", json());
-                out.push_back(fn + " " + (handle.is_string() ? handle.get<std::string>() : "null"));
-            }
-        }
-    }
-    return out;
+    std::vector<int> channels;
+    for (const json &call : harness::calls(journal, "ZolLineAttach"))
+        channels.push_back(call["in"]["channel_number"].get<int>());
+    return channels;
 }
+
+// For tests that give sulvet its whole command line: each run reads the
+// journal of its own calls, so a table of cases can share the folder.
+class RecorderSpine : public ::testing::Test {
+protected:
+    const std::string &pid_path() const { return folder.recorder_pid_file; }
+
+    // Runs sulvet to its end and reads what it left in the journal.
+    harness::Process run_sulvet(const std::vector<std::string> &args, const json &description = nullptr,
+                                const std::vector<std::string> &wrapper = {})
+    {
+        harness::Process process = harness::run_recorder(folder, args, description, wrapper);
+        read_journal();
+        return process;
+    }
+
+    void read_journal() { journal = folder.journal(); }
+
+    harness::RunFolder folder;
+    const harness::TempDir &dir = folder.dir;
+    std::vector<json> journal;
+};
 
 } // namespace sulvet_test
 
