@@ -88,7 +88,7 @@ TEST(BadInput, FirmwareDirectoryLongerThanItsPaths)
         const Case &c = cases[i];
         Running &r = running[i];
         SCOPED_TRACE(std::to_string(c.length) + " characters");
-        ASSERT_TRUE(harness::wait_exit(r.daemon, 15000));
+        ASSERT_TRUE(harness::wait_exit(r.daemon, harness::deadline_ms));
         EXPECT_EQ(r.daemon.exit_code(), 0) << r.daemon.err();
         const std::string err = r.daemon.err();
         // The default boards: modules 2, 3 and 4 need firmware, 5 runs already.
@@ -105,10 +105,10 @@ TEST(BadInput, FirmwareDirectoryLongerThanItsPaths)
         pid_t child = virtual_board_pid(r.run.pid_file);
         ASSERT_GT(child, 0) << harness::read_file(r.run.pid_file);
         if (c.library_path_fits) {
-            EXPECT_TRUE(r.run.wait_for_calls("VirtBoardStart", 1, 5000)) << err;
+            EXPECT_TRUE(r.run.wait_for_calls("VirtBoardStart", 1)) << err;
         } else {
             EXPECT_TRUE(has_line_with(err, "Couldn't open firmware: ", "too long")) << err;
-            int status = harness::wait_child_status(child, 5000);
+            int status = harness::wait_child_status(child, harness::deadline_ms);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
             EXPECT_TRUE(r.run.calls("VirtBoardStart").empty());
         }
@@ -134,7 +134,7 @@ TEST(BadInput, BoardNamesThatFillTheField)
     RunFolder run;
     harness::RunOptions options = run.options({"-f", FIRMWARE_DIR, "-p", run.pid_file}, description);
     options.env["virtual_modules"] = "";
-    Process daemon = harness::run(TARVOLD_BIN, options, 15000);
+    Process daemon = harness::run(TARVOLD_BIN, options);
 
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
     const std::string err = daemon.err();
@@ -213,8 +213,7 @@ TEST(BadInput, RecordingBaseNameOfMoreThanTheBuffer)
         RunFolder run;
         const std::string base = run.dir.path + "/" + std::string(length - run.dir.path.size() - 1, 'n');
         const std::string pid_path = run.recorder_pid_file;
-        Process recorder =
-            harness::run(SULVET_BIN, run.options({"-p", pid_path, "-t", "1", "-i", "1", "-o", "2", base}), 10000);
+        Process recorder = harness::run_recorder(run, {"-p", pid_path, "-t", "1", "-i", "1", "-o", "2", base});
 
         EXPECT_EQ(recorder.exit_code(), 255) << recorder.out();
         EXPECT_NE(recorder.out(), "");
@@ -239,9 +238,8 @@ TEST(BadInput, SpeechCountsAtTheEndsOfTheRange)
                          {{"1", line(1, {INT_MAX, 1025, INT_MIN})}, {"2", line(2, {1025, INT_MIN})}}}};
     RunFolder run;
     const std::string base = run.recording;
-    Process recorder = harness::run(
-        SULVET_BIN, run.options({"-p", run.recorder_pid_file, "-t", "1", "-i", "1", "-o", "2", base}, description),
-        15000);
+    Process recorder = harness::run_recorder(run, harness::recording_args(run, {"-t", "1", "-i", "1", "-o", "2"}),
+                                             description);
 
     EXPECT_EQ(recorder.exit_code(), 0) << recorder.out();
     std::vector<std::string> progress;
@@ -297,8 +295,7 @@ TEST(BadInput, KillModeOnPidFilesOfGarbage)
         harness::write_file(path, c.text);
         harness::RunOptions options;
         options.wrapper = harness::beside_a_bystander();
-        options.args = {"-k", path};
-        Process kill_mode = harness::run(TARVOLD_BIN, options, 20000);
+        Process kill_mode = harness::run_kill_mode({path}, options);
 
         EXPECT_EQ(kill_mode.exit_code(), 254) << kill_mode.err();
         const std::string out = kill_mode.out();
@@ -350,8 +347,7 @@ TEST(BadInput, KillModeOnRandomPidFilesOfTheRightShape)
         harness::write_file(path, random_pid_file(random));
         harness::RunOptions options;
         options.wrapper = harness::beside_a_bystander();
-        options.args = {"-k", path};
-        Process kill_mode = harness::run(TARVOLD_BIN, options, 20000);
+        Process kill_mode = harness::run_kill_mode({path}, options);
 
         EXPECT_TRUE(kill_mode.exit_code() == 0 || kill_mode.exit_code() == 254) << kill_mode.wait_status;
         for (const std::string &line : harness::split_lines(kill_mode.out())) {

@@ -25,12 +25,9 @@ long long sum_of_results(const std::vector<json> &data_calls)
 TEST(BrokenPipe, EndsTheRecordingInOrder)
 {
     harness::RunFolder run_dir;
-    std::string sulvet_pid_file = run_dir.dir.file("sulvet.pid");
-    harness::RunOptions options = run_dir.options({"-p", sulvet_pid_file, "-i", "1", run_dir.dir.file("rec")});
-    options.wrapper = {"bash", "-c", "\"$@\" | head -n 1 >/dev/null; echo \"status=${PIPESTATUS[0]}\" >&2",
-                       "bash"};
-
-    harness::Process run = harness::run(SULVET_BIN, options);
+    harness::Process run = harness::run_recorder(
+        run_dir, harness::recording_args(run_dir, {"-i", "1"}), nullptr,
+        {"bash", "-c", "\"$@\" | head -n 1 >/dev/null; echo \"status=${PIPESTATUS[0]}\" >&2", "bash"});
 
     EXPECT_EQ(run.err(), "status=0\n");
     std::vector<json> journal = run_dir.journal();
@@ -38,14 +35,14 @@ TEST(BrokenPipe, EndsTheRecordingInOrder)
     ASSERT_FALSE(data_calls.empty());
     EXPECT_EQ(data_calls.back()["in"]["record_control"], 65535) << "no stop reached the line";
     EXPECT_EQ(data_calls.back()["result"], 0);
-    EXPECT_EQ(static_cast<long long>(harness::read_file(run_dir.dir.file("rec.in")).size()),
+    EXPECT_EQ(static_cast<long long>(harness::read_file(run_dir.recording + ".in").size()),
               sum_of_results(data_calls));
     EXPECT_EQ(harness::calls(journal, "ZolLineAlert").size(), 1u);
     std::vector<json> connects = harness::calls(journal, "ZolCallSWConnect");
     ASSERT_EQ(connects.size(), 2u);
     EXPECT_EQ(connects[1]["in"]["connect_flag"], 0);
     EXPECT_EQ(harness::calls(journal, "ZolSessionDetach").size(), 1u);
-    EXPECT_FALSE(harness::file_exists(sulvet_pid_file));
+    EXPECT_FALSE(harness::file_exists(run_dir.recorder_pid_file));
 }
 
 // Standard error is a pipe whose reader has gone before the daemon starts,

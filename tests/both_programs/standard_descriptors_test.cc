@@ -29,17 +29,17 @@ TEST(ClosedStandardDescriptors, RecordingHoldsTheLineDataAlone)
     for (const char *closing : closings) {
         SCOPED_TRACE(closing);
         harness::RunFolder run_dir;
-        harness::RunOptions options = run_dir.options({"-p", run_dir.pid_file, "-i", "1", run_dir.dir.file("rec")},
-                                                      description);
+        harness::RunOptions options =
+            harness::recorder_options(run_dir, harness::recording_args(run_dir, {"-i", "1"}), description);
         close_descriptors(options, closing);
 
         harness::Process sulvet = harness::run(SULVET_BIN, options);
 
         EXPECT_EQ(sulvet.exit_code(), 0) << sulvet.err();
-        std::string recording = harness::read_file(run_dir.dir.file("rec.in"));
+        std::string recording = harness::read_file(run_dir.recording + ".in");
         EXPECT_EQ(recording.size(), 5000u);
         EXPECT_TRUE(recording == harness::stream_bytes(1, 0, 5000)) << "the recording holds other bytes than the line's";
-        EXPECT_FALSE(harness::file_exists(run_dir.pid_file));
+        EXPECT_FALSE(harness::file_exists(run_dir.recorder_pid_file));
     }
 }
 
@@ -56,19 +56,17 @@ TEST(ClosedStandardDescriptors, PidFileHoldsTheBoardLineAlone)
 
         harness::Process daemon = harness::run(TARVOLD_BIN, options);
         EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
-        ASSERT_TRUE(run_dir.wait_for_calls("VirtBoardStart", 1, 20000));
+        ASSERT_TRUE(run_dir.wait_for_calls("VirtBoardStart", 1));
         pid_t board = run_dir.calls("VirtBoardStart")[0]["pid"].get<pid_t>();
         std::string board_line = "Virtual Board 0x41: " + std::to_string(board) + "\n";
         EXPECT_EQ(harness::read_file(run_dir.pid_file), board_line);
 
-        harness::RunOptions kill_options;
-        kill_options.args = {"-k", run_dir.pid_file};
-        harness::Process kill_mode = harness::run(TARVOLD_BIN, kill_options);
+        harness::Process kill_mode = harness::run_kill_mode({run_dir.pid_file});
         EXPECT_EQ(kill_mode.exit_code(), 254);
         EXPECT_EQ(kill_mode.out(), "Killing " + board_line + "Error: Invalid " + run_dir.pid_file + " file");
         if (kill_mode.exit_code() != 254)
             kill(board, SIGTERM); // the board would run on after the test
-        EXPECT_TRUE(run_dir.wait_for_calls("VirtBoardStop", 1, 20000));
+        EXPECT_TRUE(run_dir.wait_for_calls("VirtBoardStop", 1));
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "emulation.h"
 #include "harness.h"
+#include "kill_mode_targets.h"
 
 using harness::json;
 
@@ -69,18 +70,7 @@ void expect_board_stopped_in_order(const harness::RunFolder &run, pid_t board)
     ASSERT_NE(status, -1) << "board " << board << " still runs";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "board " << board << " ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    size_t unloads = 0;
-    for (const json &unload : run.calls("keldvb_unload"))
-        unloads += unload["pid"] == board;
-    EXPECT_EQ(unloads, 1u) << "board " << board;
-}
-
-harness::Process run_kill_mode(const std::string &pid_file, const std::vector<std::string> &wrapper = {})
-{
-    harness::RunOptions options;
-    options.args = {"-k", pid_file};
-    options.wrapper = wrapper;
-    return harness::run(TARVOLD_BIN, options);
+    EXPECT_EQ(harness::calls_from(run.journal(), "keldvb_unload", board).size(), 1u) << "board " << board;
 }
 
 // Every line of the -v file meets the limit, the board's stop lines included:
@@ -99,7 +89,7 @@ TEST(DaemonFileSizeLimit, DaemonAndBoardRunOnAndStopInOrder)
     std::vector<pid_t> boards = board_pids(run);
     ASSERT_EQ(boards.size(), 1u);
 
-    harness::Process kill_mode = run_kill_mode(run.pid_file);
+    harness::Process kill_mode = harness::run_kill_mode({run.pid_file});
     EXPECT_EQ(kill_mode.exit_code(), 0) << kill_mode.out();
     ASSERT_TRUE(harness::wait_exit(daemon, harness::deadline_ms));
     EXPECT_EQ(daemon.exit_code(), 0) << "signal " << daemon.term_signal();
@@ -115,20 +105,16 @@ TEST(DaemonFileSizeLimit, KillModeSignalsAndExitsNormally)
 {
     harness::RunFolder run;
     std::string report = file_at_limit(run, "kill-mode.out");
-    pid_t target = fork();
-    if (target == 0) {
-        for (;;)
-            pause();
-    }
+    pid_t target = kill_mode_targets::start_target();
     harness::write_file(run.pid_file, std::to_string(target) + "\n");
 
-    std::vector<std::string> wrapper = {"bash", "-c", "exec >>\"$0\" && exec \"$@\"", report};
-    wrapper.insert(wrapper.end(), under_file_size_limit.begin(), under_file_size_limit.end());
-    harness::Process kill_mode = run_kill_mode(run.pid_file, wrapper);
+    harness::RunOptions options;
+    options.wrapper = {"bash", "-c", "exec >>\"$0\" && exec \"$@\"", report};
+    options.wrapper.insert(options.wrapper.end(), under_file_size_limit.begin(), under_file_size_limit.end());
+    harness::Process kill_mode = harness::run_kill_mode({run.pid_file}, options);
 
     EXPECT_EQ(kill_mode.exit_code(), 0) << "signal " << kill_mode.term_signal();
-    int status = harness::wait_child_status(target, harness::deadline_ms);
-    EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(kill_mode_targets::target_end_signal(target), SIGTERM);
 }
 
 // A parent that leaves the daemon's signals blocked: the daemon still
@@ -285,7 +271,7 @@ TEST(DaemonPidLines, ALineCutByTheFileSizeLimitLeavesNothingOfIt)
         ASSERT_EQ(harness::read_file(run.pid_file), whole_lines);
 
         if (c.cut == CutLine::board) {
-            harness::Process kill_mode = run_kill_mode(run.pid_file);
+            harness::Process kill_mode = harness::run_kill_mode({run.pid_file});
             EXPECT_EQ(kill_mode.out(), "Killing tarvold process: " + daemon_line);
             EXPECT_EQ(kill_mode.exit_code(), 0);
         } else {

@@ -33,33 +33,31 @@ int descriptors_on(pid_t pid, const std::string &path)
     return count;
 }
 
-pid_t board_pid(const std::string &journal)
+pid_t board_pid(const RunFolder &run)
 {
-    if (!wait_for_calls(journal, "VirtBoardStart", 1, 30000))
+    if (!run.wait_for_calls("VirtBoardStart", 1))
         return -1;
-    return calls(read_journal(journal), "VirtBoardStart")[0]["pid"].get<pid_t>();
+    return run.calls("VirtBoardStart")[0]["pid"].get<pid_t>();
 }
 
 // The -v file is stdout and stderr and nothing else, in the daemon and in
 // each board it starts.
 TEST(ChildSetUp, VerboseFileIsHeldOnlyAsStdoutAndStderr)
 {
-    TempDir dir;
-    write_file(dir.file("tarvol.cfg"), "configuration\n");
-    std::string verbose = dir.file("verbose.log");
-    RunOptions options = sim_options(dir);
-    options.args = {"-f", FIRMWARE_DIR, "-c", dir.file("tarvol.cfg"), "-p", dir.file("tarvold.pid"), "-v", verbose};
+    RunFolder run;
+    std::string verbose = run.dir.file("verbose.log");
+    RunOptions options = run.options({"-f", FIRMWARE_DIR, "-c", run.config, "-p", run.pid_file, "-v", verbose});
     options.env["virtual_modules"] = "65";
 
     Process daemon = start(TARVOLD_BIN, options);
-    pid_t board = board_pid(dir.file("journal.jsonl"));
+    pid_t board = board_pid(run);
     ASSERT_GT(board, 0);
-    ASSERT_TRUE(wait_for_calls(dir.file("journal.jsonl"), "ZolCallCtrlInit", 1, 30000));
+    ASSERT_TRUE(run.wait_for_calls("ZolCallCtrlInit", 1));
 
     EXPECT_EQ(descriptors_on(daemon.pid, verbose), 2);
     EXPECT_EQ(descriptors_on(board, verbose), 2);
     kill(board, SIGTERM);
-    EXPECT_TRUE(wait_for_calls(dir.file("journal.jsonl"), "VirtBoardStop", 1, 30000));
+    EXPECT_TRUE(run.wait_for_calls("VirtBoardStop", 1));
 }
 
 // The child's copy of its environment cannot be allocated: the title is
@@ -71,10 +69,9 @@ TEST(ChildSetUp, EnvironmentThatCannotBeCopiedKeepsTheOriginalTitle)
 #ifdef BUILT_WITH_SANITIZERS
     GTEST_SKIP() << "the sanitizers' allocator cannot be preloaded over";
 #endif
-    TempDir dir;
-    RunOptions options = sim_options(dir);
+    RunFolder run;
+    RunOptions options = run.options({"-f", FIRMWARE_DIR, "-p", run.pid_file});
     options.empty_env = true;
-    options.args = {"-f", FIRMWARE_DIR, "-p", dir.file("tarvold.pid")};
     options.env["virtual_modules"] = "65";
     options.env["HOST_SIM_PROBE"] = "probe-survives";
     options.env["LD_PRELOAD"] = FAILING_MALLOC_LIBRARY;
@@ -84,13 +81,13 @@ TEST(ChildSetUp, EnvironmentThatCannotBeCopiedKeepsTheOriginalTitle)
     ASSERT_EQ(options.env.size(), 3000u);
 
     Process daemon = start(TARVOLD_BIN, options);
-    pid_t board = board_pid(dir.file("journal.jsonl"));
+    pid_t board = board_pid(run);
     ASSERT_GT(board, 0) << daemon.err();
-    json start_call = calls(read_journal(dir.file("journal.jsonl")), "VirtBoardStart")[0];
+    json start_call = run.calls("VirtBoardStart")[0];
     EXPECT_EQ(start_call["probe"], "probe-survives");
     EXPECT_EQ(start_call["cmdline"].get<std::string>().find("Virtual Board"), std::string::npos);
     kill(board, SIGTERM);
-    EXPECT_TRUE(wait_for_calls(dir.file("journal.jsonl"), "VirtBoardStop", 1, 30000));
+    EXPECT_TRUE(run.wait_for_calls("VirtBoardStop", 1));
 }
 
 } // namespace

@@ -56,19 +56,10 @@ std::vector<std::string> lines_starting(const std::string &text, const std::stri
     return out;
 }
 
-std::vector<json> calls_of(const std::string &journal_path, const std::string &function, pid_t pid)
+// Waits until the run's journal holds a call of the function from that process.
+bool wait_for_call(const RunFolder &run, const std::string &function, pid_t pid)
 {
-    std::vector<json> out;
-    for (const json &entry : calls(read_journal(journal_path), function))
-        if (entry.value("pid", -1) == pid)
-            out.push_back(entry);
-    return out;
-}
-
-bool wait_for_call(const std::string &journal_path, const std::string &function, pid_t pid,
-                   int timeout_ms)
-{
-    return poll_until(timeout_ms, [&] { return !calls_of(journal_path, function, pid).empty(); });
+    return poll_until(deadline_ms, [&] { return !calls_from(run.journal(), function, pid).empty(); });
 }
 
 // A run of `tarvold -f DIR -p PID` in a run folder of its own.
@@ -90,10 +81,10 @@ struct DaemonRun : RunFolder {
 };
 
 // Runs the daemon to its end (no -c); its children then belong to the test process.
-Process run_daemon(const DaemonRun &run, int timeout_ms = 30000)
+Process run_daemon(const DaemonRun &run)
 {
     Process daemon = start(TARVOLD_BIN, run.daemon_options);
-    EXPECT_TRUE(wait_exit(daemon, timeout_ms)) << "daemon did not end";
+    EXPECT_TRUE(wait_exit(daemon, run_deadline_ms)) << "daemon did not end";
     EXPECT_EQ(daemon.exit_code(), 0) << daemon.err();
     return daemon;
 }
@@ -105,9 +96,9 @@ pid_t only_board_pid(const std::string &pid_path)
     return lines.empty() ? -1 : lines[0].pid;
 }
 
-int exit_status_of_child(pid_t pid, int timeout_ms)
+int exit_status_of_child(pid_t pid)
 {
-    int status = wait_child_status(pid, timeout_ms);
+    int status = wait_child_status(pid, deadline_ms);
     EXPECT_NE(status, -1) << "board " << pid << " did not end";
     EXPECT_TRUE(status != -1 && WIFEXITED(status)) << "board " << pid << " ended by a signal";
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -147,7 +138,7 @@ TEST_P(ModuleList, StartsOneChildPerNumberWithItsLinesAndWaits)
     Process daemon = start(TARVOLD_BIN, run.daemon_options);
     std::vector<long long> line_times;
     bool seen_asleep = false; // the 3-second wait cannot pass between two polls unseen
-    poll_until(60000, [&] {
+    poll_until(run_deadline_ms, [&] {
         size_t lines = split_lines(read_file(run.pid_file)).size();
         while (line_times.size() < lines)
             line_times.push_back(now_ms());
@@ -169,13 +160,13 @@ TEST_P(ModuleList, StartsOneChildPerNumberWithItsLinesAndWaits)
         snprintf(log, sizeof log, "Starting Virtual Board module 0x%X", c.modules[i]);
         expected_logs.push_back(log);
         // The pid is that of the child that runs this board.
-        EXPECT_TRUE(wait_for_call(run.journal_path, "VirtBoardStart", lines[i].pid, 10000));
-        std::vector<json> starts = calls_of(run.journal_path, "VirtBoardStart", lines[i].pid);
+        EXPECT_TRUE(wait_for_call(run, "VirtBoardStart", lines[i].pid));
+        std::vector<json> starts = calls_from(run.journal(), "VirtBoardStart", lines[i].pid);
         ASSERT_EQ(starts.size(), 1u);
         EXPECT_EQ(starts[0]["in"]["module_number"], static_cast<int>(c.modules[i]));
     }
     EXPECT_EQ(lines_starting(daemon.err(), "Starting Virtual Board"), expected_logs);
-    EXPECT_EQ(calls(read_journal(run.journal_path), "VirtBoardStart").size(), c.modules.size());
+    EXPECT_EQ(run.calls("VirtBoardStart").size(), c.modules.size());
 
     if (c.modules.empty()) {
         EXPECT_EQ(pid_stat.st_size, 0);
@@ -214,8 +205,8 @@ TEST(BoardChild, CmdlineIsTheTitleAndTheEnvironmentStillReads)
     run_daemon(run);
     pid_t board = only_board_pid(run.pid_file);
 
-    ASSERT_TRUE(wait_for_call(run.journal_path, "VirtBoardStart", board, 10000));
-    json start_call = calls_of(run.journal_path, "VirtBoardStart", board)[0];
+    ASSERT_TRUE(wait_for_call(run, "VirtBoardStart", board));
+    json start_call = calls_from(run.journal(), "VirtBoardStart", board)[0];
     // The library reads the environment after the title was written over it.
     EXPECT_EQ(start_call["probe"], "probe value, read after the title");
     EXPECT_EQ(start_call["in"]["start_setting"], 1000);
@@ -242,7 +233,7 @@ TEST(BoardChild, TitleLongerThanTheAreaIsCutWithoutEnvironment)
     options.argv0 = "t";
     options.args = {"-f", "fw", "-p", "p"};
     Process daemon = start(TARVOLD_BIN, options);
-    ASSERT_TRUE(wait_for_file_text(dir.file("p"), "\n", 10000));
+    ASSERT_TRUE(wait_for_file_text(dir.file("p"), "\n", deadline_ms));
     pid_t board = only_board_pid(dir.file("p"));
 
     std::string expected = "tarvold: \0\0\0\0"s;
@@ -252,7 +243,7 @@ TEST(BoardChild, TitleLongerThanTheAreaIsCutWithoutEnvironment)
         return cmdline == expected;
     });
     EXPECT_EQ(cmdline, expected);
-    ASSERT_TRUE(wait_exit(daemon, 20000));
+    ASSERT_TRUE(wait_exit(daemon, deadline_ms));
     EXPECT_EQ(daemon.exit_code(), 0);
 }
 
@@ -285,11 +276,11 @@ TEST_P(BoardStop, StopsOnceClosesTheLibraryAndExits0AfterFourSeconds)
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
     pid_t board = only_board_pid(run.pid_file);
-    ASSERT_TRUE(wait_for_call(run.journal_path, "VirtBoardStatus", board, 10000));
+    ASSERT_TRUE(wait_for_call(run, "VirtBoardStatus", board));
 
     long long signalled = now_ms();
     ASSERT_EQ(kill(board, c.signal_number), 0);
-    EXPECT_EQ(exit_status_of_child(board, 20000), 0);
+    EXPECT_EQ(exit_status_of_child(board), 0);
     EXPECT_GE(now_ms() - signalled, 3800) << "no 4-second wait after the close";
 
     std::vector<std::string> board_log;
@@ -298,14 +289,14 @@ TEST_P(BoardStop, StopsOnceClosesTheLibraryAndExits0AfterFourSeconds)
             board_log.push_back(line);
     EXPECT_EQ(board_log, c.expected_lines);
 
-    std::vector<json> journal = read_journal(run.journal_path);
+    std::vector<json> journal = run.journal();
     std::vector<std::string> order;
     for (const json &entry : journal)
         if (entry.value("pid", -1) == board && entry.value("fn", "") != "VirtBoardStatus")
             order.push_back(entry.value("fn", ""));
     EXPECT_EQ(order, (std::vector<std::string>{"VirtBoardStart", "VirtBoardStop", "keldvb_unload"}));
     for (const char *function : {"VirtBoardStatus", "VirtBoardStop"}) {
-        for (const json &entry : calls_of(run.journal_path, function, board)) {
+        for (const json &entry : calls_from(run.journal(), function, board)) {
             EXPECT_EQ(entry["zero"], true) << function << " got a record that is not all zero";
         }
     }
@@ -326,15 +317,15 @@ TEST(BoardStop, SignalDuringTheStartStopsAfterOnePoll)
     // The child sleeps inside VirtBoardStart, which journals its call only on
     // its way out; the child's handlers went in before the library was loaded.
     ASSERT_TRUE(wait_until_blocked(board, BlockedIn::sleep, deadline_ms));
-    ASSERT_TRUE(calls_of(run.journal_path, "VirtBoardStart", board).empty()) << "the start was over";
-    ASSERT_TRUE(calls_of(run.journal_path, "VirtBoardStop", board).empty());
+    ASSERT_TRUE(calls_from(run.journal(), "VirtBoardStart", board).empty()) << "the start was over";
+    ASSERT_TRUE(calls_from(run.journal(), "VirtBoardStop", board).empty());
     ASSERT_EQ(kill(board, SIGTERM), 0);
 
-    ASSERT_TRUE(wait_exit(daemon, 20000));
-    EXPECT_EQ(exit_status_of_child(board, 20000), 0);
-    EXPECT_EQ(calls_of(run.journal_path, "VirtBoardStart", board).size(), 1u);
-    EXPECT_EQ(calls_of(run.journal_path, "VirtBoardStatus", board).size(), 1u);
-    EXPECT_EQ(calls_of(run.journal_path, "VirtBoardStop", board).size(), 1u);
+    ASSERT_TRUE(wait_exit(daemon, deadline_ms));
+    EXPECT_EQ(exit_status_of_child(board), 0);
+    EXPECT_EQ(calls_from(run.journal(), "VirtBoardStart", board).size(), 1u);
+    EXPECT_EQ(calls_from(run.journal(), "VirtBoardStatus", board).size(), 1u);
+    EXPECT_EQ(calls_from(run.journal(), "VirtBoardStop", board).size(), 1u);
 }
 
 // A pid file that cannot be created costs the boards nothing but their lines.
@@ -349,7 +340,7 @@ TEST(ModuleList, PidFileThatCannotBeCreatedStillStartsTheBoards)
     EXPECT_EQ(count_of(daemon.err(), "Couldn't fopen " + run.pid_file + ": No such file or directory\n"), 1u)
         << daemon.err();
     EXPECT_EQ(count_of(daemon.err(), "Starting Virtual Board module 0x41\n"), 1u) << daemon.err();
-    EXPECT_TRUE(wait_for_calls(run.journal_path, "VirtBoardStart", 1, 5000));
+    EXPECT_TRUE(run.wait_for_calls("VirtBoardStart", 1));
 }
 
 // ---- libraries that are not loaded -------------------------------------------
@@ -360,19 +351,19 @@ TEST(BoardLibrary, MissingLibraryEndsEachChildWith255WhileEveryPidLineIsWritten)
     DaemonRun run(nullptr, firmware.path);
     run.set_modules("65,66,67");
     long long started = now_ms();
-    Process daemon = run_daemon(run, 40000);
+    Process daemon = run_daemon(run);
     EXPECT_GE(now_ms() - started, 8800);
 
     std::vector<BoardLine> lines = board_lines(read_file(run.pid_file));
     ASSERT_EQ(lines.size(), 3u);
     for (size_t i = 0; i < 3; i++) {
         EXPECT_EQ(lines[i].module, 65 + i);
-        EXPECT_EQ(exit_status_of_child(lines[i].pid, 10000), 255);
+        EXPECT_EQ(exit_status_of_child(lines[i].pid), 255);
     }
     std::string missing = "Couldn't open firmware: " + firmware.file("keldvb.so") +
                           ": cannot open shared object file";
     EXPECT_EQ(count_of(daemon.err(), missing), 3u) << daemon.err();
-    EXPECT_TRUE(calls(read_journal(run.journal_path), "VirtBoardStart").empty());
+    EXPECT_TRUE(run.calls("VirtBoardStart").empty());
 }
 
 // A firmware directory whose "%s/keldvb.so" is 1024 characters: cut to fit,
@@ -396,7 +387,7 @@ TEST(BoardLibrary, LibraryWithoutAnEntryPointIsClosedUncalledAndEndsWith255)
     DaemonRun run(nullptr, NO_STATUS_FIRMWARE_DIR);
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
-    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_file), 10000), 255);
+    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_file)), 255);
 
     std::vector<std::string> failures = lines_starting(daemon.err(), "Couldn't open firmware: ");
     ASSERT_EQ(failures.size(), 1u) << daemon.err();
@@ -412,12 +403,12 @@ TEST(BoardLibrary, PathThatDoesNotFitIsNotLoaded)
     DaemonRun run(nullptr, firmware_dir);
     run.set_modules(std::nullopt);
     Process daemon = run_daemon(run);
-    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_file), 10000), 255);
+    EXPECT_EQ(exit_status_of_child(only_board_pid(run.pid_file)), 255);
 
     std::vector<std::string> failures = lines_starting(daemon.err(), "Couldn't open firmware: ");
     ASSERT_EQ(failures.size(), 1u) << daemon.err();
     EXPECT_NE(failures[0].find("too long"), std::string::npos) << failures[0];
-    EXPECT_TRUE(calls(read_journal(run.journal_path), "VirtBoardStart").empty());
+    EXPECT_TRUE(run.calls("VirtBoardStart").empty());
 }
 
 // ---- the whole daemon and kill mode --------------------------------------------
@@ -432,7 +423,7 @@ TEST(DaemonWithBoards, KillModeEndsTheBoardsAndTheDaemonFromThePidFile)
 
     // The boards' lines first, then the daemon's own.
     std::string expected_tail = "\n" + std::to_string(daemon.pid) + "\n";
-    ASSERT_TRUE(wait_for_file_text(run.pid_file, expected_tail, 20000)) << read_file(run.pid_file);
+    ASSERT_TRUE(wait_for_file_text(run.pid_file, expected_tail, deadline_ms)) << read_file(run.pid_file);
     std::string pid_text = read_file(run.pid_file);
     std::string board_text = pid_text.substr(0, pid_text.size() - expected_tail.size() + 1);
     std::vector<BoardLine> boards = board_lines(board_text);
@@ -440,19 +431,17 @@ TEST(DaemonWithBoards, KillModeEndsTheBoardsAndTheDaemonFromThePidFile)
     EXPECT_EQ(boards[0].module, 65u);
     EXPECT_EQ(boards[1].module, 66u);
 
-    RunOptions kill_options;
-    kill_options.args = {"-k", run.pid_file};
-    Process killer = harness::run(TARVOLD_BIN, kill_options);
+    Process killer = run_kill_mode({run.pid_file});
     EXPECT_EQ(killer.exit_code(), 0);
     EXPECT_EQ(killer.out(), "Killing Virtual Board 0x41: " + std::to_string(boards[0].pid) +
                                 "\nKilling Virtual Board 0x42: " + std::to_string(boards[1].pid) +
                                 "\nKilling tarvold process: " + std::to_string(daemon.pid) + "\n");
 
-    ASSERT_TRUE(wait_exit(daemon, 10000));
+    ASSERT_TRUE(wait_exit(daemon, deadline_ms));
     EXPECT_EQ(daemon.exit_code(), 0);
     EXPECT_NE(access(run.pid_file.c_str(), F_OK), 0) << "pid file left after the orderly stop";
     for (const BoardLine &board : boards)
-        EXPECT_EQ(exit_status_of_child(board.pid, 20000), 0);
+        EXPECT_EQ(exit_status_of_child(board.pid), 0);
     EXPECT_EQ(count_of(daemon.err(), "Closing Virtual Board"), 2u);
 }
 
@@ -463,13 +452,11 @@ TEST(DaemonWithBoards, WithoutConfigurationThePidFileIsLeftForKillMode)
     Process daemon = run_daemon(run);
     pid_t board = only_board_pid(run.pid_file);
 
-    RunOptions kill_options;
-    kill_options.args = {"-k", run.pid_file};
-    Process killer = harness::run(TARVOLD_BIN, kill_options);
+    Process killer = run_kill_mode({run.pid_file});
     EXPECT_EQ(killer.exit_code(), 254);
     EXPECT_EQ(killer.out(), "Killing Virtual Board 0x41: " + std::to_string(board) +
                                 "\nError: Invalid " + run.pid_file + " file");
-    EXPECT_EQ(exit_status_of_child(board, 20000), 0);
+    EXPECT_EQ(exit_status_of_child(board), 0);
     EXPECT_EQ(count_of(daemon.err(), "Closing Virtual Board"), 1u);
 }
 

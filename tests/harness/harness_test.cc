@@ -38,9 +38,9 @@ TEST(Harness, WaitsForTextAndSignals)
     RunOptions options;
     options.args = {"-c", "echo ready; exec sleep 30"};
     Process p = start("/bin/sh", options);
-    ASSERT_TRUE(wait_for_stdout(p, "ready", 5000));
+    ASSERT_TRUE(wait_for_stdout(p, "ready", deadline_ms));
     send_signal(p, SIGTERM);
-    ASSERT_TRUE(wait_exit(p, 5000));
+    ASSERT_TRUE(wait_exit(p, deadline_ms));
     EXPECT_EQ(p.term_signal(), SIGTERM);
 }
 
@@ -50,7 +50,7 @@ TEST(Harness, GivesUpOnTextThatNeverComesWhenTheProcessEnds)
     options.args = {"-c", "echo other"};
     Process p = start("/bin/sh", options);
     long long before = time(nullptr);
-    EXPECT_FALSE(wait_for_stdout(p, "never", 20000));
+    EXPECT_FALSE(wait_for_stdout(p, "never", deadline_ms));
     EXPECT_LT(time(nullptr) - before, 10);
 }
 
@@ -71,7 +71,7 @@ TEST(Harness, ReapsAReparentedChildWithItsStatus)
     options.args = {"-c", "(sleep 0.2; exit 7) & echo $!"};
     Process p = run("/bin/sh", options);
     pid_t orphan = std::stoi(p.out());
-    int status = wait_child_status(orphan, 5000);
+    int status = wait_child_status(orphan, deadline_ms);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
 }
