@@ -9,14 +9,7 @@
 
 namespace {
 
-using harness::file_exists;
-using harness::handle_of;
-using harness::handles_of;
-using harness::json;
-using harness::Process;
-using sulvet_test::attached_channels;
-using sulvet_test::finite_line;
-using sulvet_test::RecorderSpine;
+using namespace sulvet_test;
 
 // ---------------------------------------------------------------- module report
 

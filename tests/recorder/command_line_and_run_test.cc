@@ -15,15 +15,8 @@
 
 namespace {
 
-using harness::file_exists;
-using harness::handle_of;
-using harness::handles_of;
-using harness::json;
-using harness::Process;
+using namespace sulvet_test;
 using harness::RunOptions;
-using sulvet_test::attached_channels;
-using sulvet_test::finite_line;
-using sulvet_test::RecorderSpine;
 
 const std::string program = SULVET_BIN;
 

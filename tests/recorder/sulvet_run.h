@@ -14,10 +14,14 @@
 namespace sulvet_test {
 
 using harness::json;
+using harness::Process;
 
 using harness::call_order;
 using harness::calls_on;
+using harness::file_exists;
 using harness::finite_channel;
+using harness::handle_of;
+using harness::handles_of;
 using harness::stream_bytes;
 
 // The elapsed time of a progress line differs from run to run: each
