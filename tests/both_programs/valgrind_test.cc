@@ -22,9 +22,8 @@ const std::vector<std::string> memcheck = {"valgrind", "--error-exitcode=99", "-
 // Empty when valgrind can run the programs of this build.
 std::string reason_to_skip()
 {
-#ifdef BUILT_WITH_SANITIZERS
-    return "built with the sanitizers, which valgrind cannot run";
-#endif
+    if (harness::programs_built_with_sanitizers())
+        return "built with the sanitizers, which valgrind cannot run";
     if (system("valgrind --version >/dev/null 2>&1") != 0)
         return "valgrind is not installed";
     if (harness::i386_emulated())

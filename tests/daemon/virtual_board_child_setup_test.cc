@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "emulation.h"
 #include "harness.h"
 
 using namespace harness;
@@ -66,9 +67,8 @@ TEST(ChildSetUp, VerboseFileIsHeldOnlyAsStdoutAndStderr)
 // a known environment that one allocation is picked by its size.
 TEST(ChildSetUp, EnvironmentThatCannotBeCopiedKeepsTheOriginalTitle)
 {
-#ifdef BUILT_WITH_SANITIZERS
-    GTEST_SKIP() << "the sanitizers' allocator cannot be preloaded over";
-#endif
+    if (harness::programs_built_with_sanitizers())
+        GTEST_SKIP() << "the sanitizers' allocator cannot be preloaded over";
     RunFolder run;
     RunOptions options = run.options({"-f", FIRMWARE_DIR, "-p", run.pid_file});
     options.empty_env = true;
