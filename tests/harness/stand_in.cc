@@ -24,19 +24,24 @@ RunOptions sim_options(const TempDir &dir, const json &description)
 
 void limit_own_files(RunOptions &options, const RunFolder &run, long long bytes)
 {
-    const std::string journal_pipe = run.dir.file("journal.fifo");
-    if (mkfifo(journal_pipe.c_str(), 0644) != 0)
-        ADD_FAILURE() << "mkfifo " << journal_pipe << ": " << strerror(errno);
+    // Named pipes rather than a shell's process substitution, which needs
+    // /dev/fd: a bare /dev (a devtmpfs without udev, as in a minimal VM or
+    // container) has none.
+    const std::string journal_pipe = run.dir.file("journal.fifo"), out_pipe = run.dir.file("stdout.fifo"),
+                      err_pipe = run.dir.file("stderr.fifo");
+    for (const std::string &pipe : {journal_pipe, out_pipe, err_pipe})
+        if (mkfifo(pipe.c_str(), 0644) != 0)
+            ADD_FAILURE() << "mkfifo " << pipe << ": " << strerror(errno);
     options.env["HOST_SIM_JOURNAL"] = journal_pipe;
-    // The three copies start before prlimit, so no limit holds for them. The
-    // journal's waits in its open of the pipe until the program opens it.
-    const std::string script = "journal_pipe=$1 journal=$2 limit=$3; shift 3\n"
+    // The three copies start before prlimit, so no limit holds for them; each
+    // waits in its open of its pipe until the program opens the other end.
+    const std::string script = "journal_pipe=$1 journal=$2 out_pipe=$3 err_pipe=$4 limit=$5; shift 5\n"
                                "cat \"$journal_pipe\" >>\"$journal\" &\n"
-                               "exec 2> >(exec cat >&2)\n"
-                               "exec > >(exec cat)\n"
-                               "exec prlimit --fsize=\"$limit\" -- \"$@\"\n";
-    std::vector<std::string> wrapper = {"bash", "-c", script, "bash", journal_pipe, run.journal_path,
-                                        std::to_string(bytes)};
+                               "cat \"$out_pipe\" &\n"
+                               "cat \"$err_pipe\" >&2 &\n"
+                               "exec prlimit --fsize=\"$limit\" -- \"$@\" >\"$out_pipe\" 2>\"$err_pipe\"\n";
+    std::vector<std::string> wrapper = {"bash",   "-c",     script, "bash", journal_pipe, run.journal_path,
+                                        out_pipe, err_pipe, std::to_string(bytes)};
     wrapper.insert(wrapper.end(), options.wrapper.begin(), options.wrapper.end());
     options.wrapper = wrapper;
 }
