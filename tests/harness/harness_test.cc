@@ -167,15 +167,10 @@ TEST(Harness, TellsEmulationFromWhatRunsTheProgramWithBinfmtMiscHidden)
     ASSERT_TRUE(binfmt_misc.hidden) << strerror(errno);
     ASSERT_FALSE(file_exists(std::string(HiddenBinfmtMisc::path) + "/status"));
 
-    TempDir dir;
-    write_file(dir.file("tarvol.cfg"), "configuration\n");
-    RunOptions options = sim_options(dir);
-    options.args = {"-c", dir.file("tarvol.cfg"), "-p", dir.file("pid")};
-    Process daemon = start(TARVOLD_BIN, options);
-    ASSERT_TRUE(wait_until_blocked(daemon.pid, BlockedIn::signal_wait, deadline_ms));
-    std::string running = read_file("/proc/" + std::to_string(daemon.pid) + "/exe");
-    ASSERT_GT(running.size(), 4u);
-    bool emulator_runs_it = running.compare(0, 4, "\x7f" "ELF") == 0 && running[4] == 2;
+    RunFolder run;
+    Process daemon = start(TARVOLD_BIN, run.options({"-c", run.config, "-p", run.pid_file}));
+    ASSERT_TRUE(wait_until_daemon_waits(run, daemon.pid));
+    bool emulator_runs_it = runs_64_bit_code(daemon.pid);
     send_signal(daemon, SIGKILL);
     ASSERT_TRUE(wait_exit(daemon, deadline_ms));
 

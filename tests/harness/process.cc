@@ -109,16 +109,6 @@ long current_syscall(pid_t pid)
     return end == text.c_str() ? -1 : number;
 }
 
-// Whether the process runs 64-bit code: /proc/PID/exe is an ELF file of class
-// 2. The i386 programs run natively are class 1; under user-mode emulation
-// the process is the emulator, which makes the host's own system calls.
-bool runs_64_bit_code(pid_t pid)
-{
-    char head[5] = {};
-    std::ifstream("/proc/" + std::to_string(pid) + "/exe", std::ios::binary).read(head, sizeof head);
-    return memcmp(head, "\x7f" "ELF", 4) == 0 && head[4] == 2;
-}
-
 // The numbers of the calls, which differ between i386 and x86-64 code.
 std::vector<long> syscall_numbers(BlockedIn call, bool x86_64)
 {
@@ -285,6 +275,13 @@ bool pid_alive(pid_t pid)
 bool wait_pid_gone(pid_t pid, int timeout_ms)
 {
     return poll_until(timeout_ms, [&] { return !pid_alive(pid); });
+}
+
+bool runs_64_bit_code(pid_t pid)
+{
+    char head[5] = {};
+    std::ifstream("/proc/" + std::to_string(pid) + "/exe", std::ios::binary).read(head, sizeof head);
+    return memcmp(head, "\x7f" "ELF", 4) == 0 && head[4] == 2;
 }
 
 bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms)

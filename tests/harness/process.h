@@ -81,6 +81,10 @@ enum class BlockedIn {
 };
 // Waits until the process is asleep in that call; false on timeout.
 bool wait_until_blocked(pid_t pid, BlockedIn call, int timeout_ms);
+// Whether the process runs 64-bit code: /proc/PID/exe is an ELF file of class
+// 2. The i386 programs run natively are class 1; under user-mode emulation
+// the process is the emulator, which makes the host's own system calls.
+bool runs_64_bit_code(pid_t pid);
 // Waits until the process is stopped (as by SIGSTOP); false on timeout.
 bool wait_until_stopped(pid_t pid, int timeout_ms);
 
